@@ -1,0 +1,39 @@
+// Settings: defaults, the configuration file "Wyke" (load, save) and the
+// settings window (config, ConfigWin, ConfigView).
+#pragma once
+
+#include <string>
+
+#include "wyke.h"
+
+// --- Defaults and file format ----------------------------------------------
+
+inline constexpr int default_fontsize = 12;
+inline constexpr int default_checktime = 300;
+inline constexpr int default_closetime = 15;
+inline constexpr const char* default_header1 = "From:";
+inline constexpr const char* default_header2 = "Subject:";
+
+inline constexpr const char* header = "# Wyke config file.\n";
+inline constexpr const char* footer = "# End of config file.\n";
+
+// Size of the line buffer load() reads with: a line holds at most 254 characters.
+extern unsigned int buf_size;
+
+// --- The configuration file --------------------------------------------------
+
+// Fills the settings from the file, or from the defaults. Only a missing file
+// is (re)written with the defaults; a file that exists but cannot be read is
+// left alone and the reason goes to stderr. Runs on the main thread before
+// any window exists.
+void load();
+
+// Writes the settings to the file through a temporary file renamed over it,
+// so a failed write never leaves a cut file behind. True when every byte was
+// written and the file is in place.
+bool save();
+
+// Reads an int as a formatted stream extraction does (blanks skipped, an
+// optional sign, digits up to the first other character). False, leaving
+// `value` alone, when there is no number or it does not fit an int.
+bool read_int(const std::string& text, int& value);
