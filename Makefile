@@ -21,5 +21,18 @@ build: deps
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+bench: deps
+	cmake -S . -B build-bench -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DWYKE_BENCH=ON
+	cmake --build build-bench -j $(JOBS)
+	./bench/run.sh build-bench
+
+# FUZZ_SECONDS bounds each target's run (default 60).
+fuzz: deps
+	CXX=clang++ cmake -S . -B build-fuzz -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DWYKE_TESTS=OFF -DWYKE_FUZZ=ON -DWYKE_SANITIZE=address,undefined \
+	  -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link
+	cmake --build build-fuzz -j $(JOBS)
+	./fuzz/run.sh build-fuzz
+
 clean:
 	rm -rf $(BUILD) build-*
