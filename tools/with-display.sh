@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Runs a command under a private X server (Xvfb) with a window manager
+# (openbox), so the notifier can be minimized and restored as on a desktop.
+#   tools/with-display.sh COMMAND [ARGS...]
+# The command sees DISPLAY and a private XDG_RUNTIME_DIR; the X server picks a
+# free display number itself. Only the processes started here are stopped.
+set -euo pipefail
+
+runtime=$(mktemp -d)
+chmod 700 "$runtime"
+xvfb_pid="" wm_pid=""
+cleanup() {
+  [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null && wait "$wm_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  rm -rf "$runtime"
+}
+trap cleanup EXIT
+
+exec {displayfd}<> <(:)
+Xvfb -displayfd "$displayfd" -screen 0 1024x768x24 -nolisten tcp -auth /dev/null \
+  >"$runtime/xvfb.log" 2>&1 &
+xvfb_pid=$!
+display=""
+for _ in $(seq 100); do
+  if read -r -t 0.1 -u "$displayfd" display && [ -n "$display" ]; then break; fi
+  kill -0 "$xvfb_pid" 2>/dev/null || { cat "$runtime/xvfb.log" >&2; echo "Xvfb did not start" >&2; exit 1; }
+done
+[ -n "$display" ] || { echo "Xvfb gave no display number" >&2; exit 1; }
+export DISPLAY=":$display" XDG_RUNTIME_DIR="$runtime"
+unset WAYLAND_DISPLAY QT_QPA_PLATFORM
+
+openbox --sm-disable >"$runtime/openbox.log" 2>&1 &
+wm_pid=$!
+# The window manager is ready once it owns the screen's WM selection.
+for _ in $(seq 100); do
+  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+  sleep 0.05
+done
+
+status=0
+"$@" || status=$?
+exit $status
