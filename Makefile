@@ -9,7 +9,7 @@ PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev \
             xvfb openbox x11-utils xdotool wmctrl imagemagick xauth \
             fonts-dejavu-core fonts-ipafont-gothic python3 iproute2
 
-.PHONY: deps build test demo run bench fuzz sanitize install clean
+.PHONY: deps build test demo run bench fuzz sanitize clean
 
 deps:
 	@./tools/deps.sh $(PACKAGES)
@@ -33,6 +33,17 @@ fuzz: deps
 	  -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link
 	cmake --build build-fuzz -j $(JOBS)
 	./fuzz/run.sh build-fuzz
+
+# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer, then
+# the threaded (GUI and notifier) suites under ThreadSanitizer.
+TSAN_SUITES ?= gui|config|wyke|checkmail|notifier
+sanitize: deps
+	cmake -S . -B build-asan -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWYKE_SANITIZE=address,undefined
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ctest --output-on-failure -j $(JOBS)
+	cmake -S . -B build-tsan -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWYKE_SANITIZE=thread
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && ctest --output-on-failure -j $(JOBS) -R '$(TSAN_SUITES)'
 
 clean:
 	rm -rf $(BUILD) build-*
