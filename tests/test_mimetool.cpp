@@ -6,16 +6,12 @@
 #include <vector>
 
 #include "mimetool.h"
+#include "repeat.h"
 
 namespace {
 
 using namespace std::string_literals;
-
-std::string repeat(const std::string& text, int times) {
-  std::string result;
-  for (int i = 0; i < times; ++i) result += text;
-  return result;
-}
+using wyke_test::repeat;
 
 struct HeaderCase {
   const char* name;

@@ -6,10 +6,12 @@
 #include <vector>
 
 #include "platform/text_encoding.h"
+#include "repeat.h"
 
 namespace {
 
 using namespace std::string_literals;
+using wyke_test::repeat;
 
 constexpr char canary = '\x55';
 constexpr int32 all = -1;  // the whole source is consumed
@@ -33,12 +35,6 @@ Conversion convert(uint32 encoding, const std::string& src, int32 room, char sub
   Conversion result{status, std::string(area.data(), static_cast<std::size_t>(dst_len)), src_len, true};
   for (std::size_t i = static_cast<std::size_t>(dst_len); i < area.size(); ++i)
     if (area[i] != canary) result.area_intact = false;
-  return result;
-}
-
-std::string repeat(const std::string& text, int times) {
-  std::string result;
-  for (int i = 0; i < times; ++i) result += text;
   return result;
 }
 
