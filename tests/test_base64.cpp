@@ -21,11 +21,9 @@ struct Base64Case {
 const std::vector<Base64Case> base64_cases = {
     {"empty", "", false, ""},
     {"one_group", "YWJj", false, "abc"},
-    {"two_groups", "YWJjZGVm", false, "abcdef"},
     {"padding_two", "YQ==", false, "a"},
     {"padding_one", "YWI=", false, "ab"},
     {"short_group_without_padding", "YWI", false, "ab"},
-    {"two_characters_without_padding", "YQ", false, "a"},
     {"single_character_is_no_byte", "Y", false, ""},
     {"all_bits", "+/+/", false, "\xfb\xff\xbf"},
     {"zero_bytes_kept", "YQBi", false, "a\0b"s},
