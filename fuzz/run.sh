@@ -7,6 +7,9 @@ seconds=${FUZZ_SECONDS:-60}
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# Crash inputs outlive the run, so a finding can be replayed.
+artifacts=$(cd "$build" && pwd)/fuzz-artifacts
+mkdir -p "$artifacts"
 status=0
 for exe in "$build"/fuzz/fuzz_*; do
   [ -x "$exe" ] || continue
@@ -14,7 +17,11 @@ for exe in "$build"/fuzz/fuzz_*; do
   mkdir -p "$work/$name"
   [ -d "$here/corpus/$name" ] && cp -r "$here/corpus/$name/." "$work/$name/"
   echo "== fuzz_$name for ${seconds}s"
+  # The whole log stays beside the artifacts; shown is its end without the
+  # recommended dictionary, so the coverage line and the stats remain visible.
+  log="$artifacts/$name.log"
   "$exe" -max_total_time="$seconds" -print_final_stats=1 -rss_limit_mb=2048 \
-    -timeout=10 -artifact_prefix="$work/" "$work/$name" 2>&1 | tail -n 25 || status=1
+    -timeout=10 -artifact_prefix="$artifacts/${name}-" "$work/$name" >"$log" 2>&1 || status=1
+  grep -v -e '^"' -e 'recommended dictionary' "$log" | tail -n 25
 done
 exit $status

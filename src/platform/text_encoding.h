@@ -1,0 +1,44 @@
+// Charset conversion into UTF-8: convert_to_utf8 in the platform's shape,
+// done by glibc's iconv.
+#pragma once
+
+#include "platform/types.h"
+
+// --- Conversion constants ------------------------------------------------------
+// The platform's numbers for the charsets this system converts.
+
+inline constexpr uint32 B_ISO1_CONVERSION = 0;  // ISO 8859-1
+inline constexpr uint32 B_ISO2_CONVERSION = 1;
+inline constexpr uint32 B_ISO3_CONVERSION = 2;
+inline constexpr uint32 B_ISO4_CONVERSION = 3;
+inline constexpr uint32 B_ISO5_CONVERSION = 4;
+inline constexpr uint32 B_ISO6_CONVERSION = 5;
+inline constexpr uint32 B_ISO7_CONVERSION = 6;
+inline constexpr uint32 B_ISO8_CONVERSION = 7;
+inline constexpr uint32 B_ISO9_CONVERSION = 8;  // ISO 8859-9
+inline constexpr uint32 B_JIS_CONVERSION = 13;  // ISO-2022-JP
+
+// Our own, for text that is UTF-8 already and is only checked. The platform
+// never had such a constant; this one lies far above its range.
+inline constexpr uint32 WYKE_UTF8_CONVERSION = 0x10000;
+
+// ASCII SUB: what a character without a UTF-8 form becomes.
+inline constexpr char B_SUBSTITUTE = 0x1a;
+
+// --- Conversion ----------------------------------------------------------------
+
+// Converts the *srcLen bytes at `src` from `srcEncoding` into UTF-8 at `dst`,
+// writing at most *dstLen bytes; on return *srcLen holds the bytes consumed
+// and *dstLen the bytes written. The bytes of `dst` after the written ones are
+// left as they were. A character whose UTF-8 form would cross the limit is left
+// out whole, and conversion ends there. A character without a mapping, an
+// invalid byte or a cut sequence at the end is written as `substitute`, and
+// conversion goes on behind it.
+//
+// Every call starts in the initial state (ISO-2022-JP in ASCII) and *state is
+// set to 0: nothing carries over from one call to the next. Returns B_OK, or
+// B_BAD_VALUE (nothing consumed or written) for an unknown encoding, a negative
+// length or a missing area of non-zero length, or B_ERROR when the system has no converter for the charset.
+// Any thread may call it.
+status_t convert_to_utf8(uint32 srcEncoding, const char* src, int32* srcLen, char* dst,
+                         int32* dstLen, int32* state, char substitute = B_SUBSTITUTE);
