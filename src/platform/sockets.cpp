@@ -65,6 +65,13 @@ int connect_within(int socket, const sockaddr* address, socklen_t length, int ti
   int result = connect(socket, address, length);
   if (result != 0 && (errno == EINPROGRESS || errno == EINTR)) result = wait_connected(socket, timeout_ms);
   const int saved = errno;
+  // A handshake given up on would go on in the kernel, and a later send
+  // would wait for it; dissolving the association makes such a send fail.
+  if (result != 0) {
+    sockaddr none{};
+    none.sa_family = AF_UNSPEC;
+    connect(socket, &none, sizeof none);
+  }
   if (fcntl(socket, F_SETFL, flags) != 0) return -1;
   errno = saved;
   return result;
