@@ -56,17 +56,15 @@ bool resolve_host(const char* host, uint32* address) {
   return resolve_ipv4(host, address) || dotted_quad(host, address);
 }
 
-status_t connect_to(int socket, uint32 address) {
+bool connect_to(int socket, uint32 address) {
   sockaddr_in server;
   std::memset(&server, 0, sizeof server);
   server.sin_family = AF_INET;
   server.sin_port = htons(pop3_connect_port);
   server.sin_addr.s_addr = address;
-  if (connect_within(socket, reinterpret_cast<const sockaddr*>(&server), sizeof server,
-                     pop3_connect_timeout_ms) != 0)
-    return POP3::POP3_SOCKET_ERROR;
-  if (!set_receive_timeout(socket, pop3_receive_timeout_ms)) return POP3::POP3_SOCKET_ERROR;
-  return B_OK;
+  return connect_within(socket, reinterpret_cast<const sockaddr*>(&server), sizeof server,
+                        pop3_connect_timeout_ms) == 0 &&
+         set_receive_timeout(socket, pop3_receive_timeout_ms);
 }
 
 }  // namespace
@@ -99,8 +97,7 @@ status_t POP3::Connect() {
 
   uint32 address = 0;
   if (!resolve_host(record.account.pop_host, &address)) return POP3_UNKNOWN_HOST;
-  const status_t connected = connect_to(pop3_socket, address);
-  if (connected != B_OK) return connected;
+  if (!connect_to(pop3_socket, address)) return POP3_SOCKET_ERROR;
 
   status = GetServerMesg();
   if (status != POP3_OK) return POP3_ERROR;
