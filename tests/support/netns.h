@@ -7,8 +7,9 @@
 namespace wyke_test {
 
 // Moves the calling process into a new user and network namespace with the
-// loopback interface up, then drops every capability, so that file
-// permissions bind the tests even when they run as root. Must run while the
+// loopback interface up, then drops every capability but the binding of
+// ports below 1024, so that file permissions bind the tests even when they
+// run as root while port 110 stays theirs. Must run while the
 // process has a single thread (first thing in main). Returns false, with the
 // reason in netns_failure(), where namespaces are unavailable.
 bool enter_private_network();

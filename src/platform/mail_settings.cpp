@@ -1,0 +1,192 @@
+#include "platform/mail_settings.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "platform/secret.h"
+#include "platform/storage.h"
+
+namespace {
+
+// Far above any real accounts file; keeps a mistaken link to something huge
+// from being read into memory.
+constexpr off_t max_accounts_file = 1 << 20;
+
+constexpr std::string_view account_line = "[account]";
+
+// One line on stderr, never the same line twice in a process: the file is
+// read at every check and the user needs to hear about it only once.
+void hint_once(const std::string& line) {
+  static std::mutex lock;
+  static std::set<std::string> said;
+  const std::lock_guard<std::mutex> guard(lock);
+  if (!said.insert(line).second) return;
+  std::fprintf(stderr, "wyke: %s\n", line.c_str());
+}
+
+std::string accounts_path() {
+  BPath path;
+  if (find_directory(B_USER_SETTINGS_DIRECTORY, &path) != B_OK) return {};
+  if (path.Append("Mail") != B_OK || path.Append("accounts") != B_OK) return {};
+  return path.Path();
+}
+
+status_t check_file(int fd, const std::string& path, off_t& size) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return -errno;
+  if (!S_ISREG(st.st_mode)) {
+    hint_once(path + " is not a regular file, so there is no mail account");
+    return B_BAD_VALUE;
+  }
+  if ((st.st_mode & 077) != 0) {
+    hint_once("ignoring " + path + ": it holds passwords and others may read or write it (chmod 600 " +
+              path + ")");
+    return B_NOT_ALLOWED;
+  }
+  if (st.st_size > max_accounts_file) {
+    hint_once("ignoring " + path + ": larger than " + std::to_string(max_accounts_file) + " bytes");
+    return -EFBIG;
+  }
+  size = st.st_size;
+  return B_OK;
+}
+
+// Reads straight into room reserved for the whole file, so that no copy of
+// the text is left behind in freed memory; a file that grows meanwhile is
+// read up to its size at the check.
+status_t read_all(int fd, off_t size, std::string& text) {
+  text.resize(static_cast<std::size_t>(size));
+  std::size_t used = 0;
+  while (used < text.size()) {
+    const ssize_t n = read(fd, text.data() + used, text.size() - used);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -errno;
+    if (n == 0) break;
+    used += static_cast<std::size_t>(n);
+  }
+  text.resize(used);
+  return B_OK;
+}
+
+// The whole accounts file into `text`, or a negative error with its hint.
+status_t read_accounts(std::string& path, std::string& text) {
+  path = accounts_path();
+  if (path.empty()) {
+    hint_once("no settings folder (is HOME set?), so there is no mail account");
+    return B_ENTRY_NOT_FOUND;
+  }
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    const status_t error = -errno;
+    if (error == B_ENTRY_NOT_FOUND)
+      hint_once("no mail account: write one to " + path +
+                " ([account], then host = , user = , password = ) and chmod 600 it");
+    else
+      hint_once("cannot read " + path + ": " + std::strerror(-error));
+    return error;
+  }
+  off_t size = 0;
+  status_t result = check_file(fd, path, size);
+  if (result == B_OK) result = read_all(fd, size, text);
+  close(fd);
+  return result;
+}
+
+std::string_view trim(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
+    text.remove_suffix(1);
+  return text;
+}
+
+using FieldVisitor = std::function<void(int32 account, std::string_view key, std::string_view value)>;
+
+// Walks the file's lines, handing every key of every account to `visit`.
+// Returns the number of accounts.
+int32 scan_accounts(std::string_view text, const FieldVisitor& visit) {
+  int32 accounts = 0;
+  while (!text.empty()) {
+    const std::string_view::size_type end = text.find('\n');
+    const std::string_view line = trim(text.substr(0, end));
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (line.empty() || line.front() == '#') continue;
+    if (line == account_line) {
+      ++accounts;
+      continue;
+    }
+    const std::string_view::size_type eq = line.find('=');
+    if (accounts == 0 || eq == std::string_view::npos) continue;
+    visit(accounts - 1, trim(line.substr(0, eq)), trim(line.substr(eq + 1)));
+  }
+  return accounts;
+}
+
+status_t store(char (&field)[mail_field_size], std::string_view value) {
+  explicit_bzero(field, sizeof field);
+  if (value.size() >= sizeof field) return B_NAME_TOO_LONG;
+  if (value.find('\0') != std::string_view::npos) return B_BAD_VALUE;
+  value.copy(field, value.size());
+  return B_OK;
+}
+
+// The fields of the record, by their key in the file.
+struct Field {
+  const char* key;
+  char (mail_pop_account::*member)[mail_field_size];
+};
+
+constexpr Field fields[] = {
+    {"host", &mail_pop_account::pop_host},
+    {"user", &mail_pop_account::pop_name},
+    {"password", &mail_pop_account::pop_password},
+};
+
+}  // namespace
+
+int32 count_pop_accounts() {
+  std::string path, text;
+  int32 count = 0;
+  if (read_accounts(path, text) == B_OK) count = scan_accounts(text, [](int32, std::string_view, std::string_view) {});
+  wipe_secret(text);
+  return count;
+}
+
+status_t get_pop_account(mail_pop_account* account, int32 index) {
+  if (account == nullptr) return B_BAD_VALUE;
+  explicit_bzero(account, sizeof *account);
+  std::string path, text;
+  status_t result = read_accounts(path, text);
+  if (result != B_OK) {
+    wipe_secret(text);
+    return result;
+  }
+
+  // A key given twice keeps its last value, and with it the last verdict.
+  status_t verdict[std::size(fields)] = {};
+  const int32 count = scan_accounts(text, [&](int32 at, std::string_view key, std::string_view value) {
+    if (at != index) return;
+    for (std::size_t i = 0; i < std::size(fields); ++i)
+      if (key == fields[i].key) verdict[i] = store(account->*fields[i].member, value);
+  });
+  wipe_secret(text);
+
+  if (index < 0 || index >= count) result = B_BAD_INDEX;
+  for (std::size_t i = 0; result == B_OK && i < std::size(fields); ++i) {
+    if (verdict[i] == B_OK) continue;
+    result = verdict[i];
+    hint_once("account " + std::to_string(index) + " in " + path + ": the " + fields[i].key + " " +
+              (result == B_NAME_TOO_LONG ? "is longer than 255 bytes" : "holds a NUL byte"));
+  }
+  if (result != B_OK) explicit_bzero(account, sizeof *account);
+  return result;
+}

@@ -1,0 +1,38 @@
+// The mail settings: the POP accounts of the user, in the platform's shape.
+//
+// They live in the plain text file Mail/accounts in the settings folder,
+// read afresh on every call so that an edit takes effect at the next check:
+//
+//   # a comment; blank lines are ignored
+//   [account]
+//   host = pop.example.org
+//   user = alice
+//   password = everything after the first "=", blanks at both ends trimmed
+//
+// The file holds passwords, so it is refused while group or others may read
+// or write it. What is wrong with the file goes to stderr in one line, once
+// per process for each distinct complaint.
+#pragma once
+
+#include "platform/types.h"
+
+// Every field holds a NUL-terminated text; a value that does not fit is an
+// error of get_pop_account, never cut (a cut password would log in wrongly).
+inline constexpr int mail_field_size = 256;
+
+struct mail_pop_account {
+  char pop_name[mail_field_size];      // sent with USER
+  char pop_password[mail_field_size];  // sent with PASS
+  char pop_host[mail_field_size];      // host name or dotted quad
+};
+
+// The number of accounts in the file; 0 when it is missing, unreadable or
+// readable by others.
+int32 count_pop_accounts();
+
+// Fills `account` with the account at `index` (0 is the first). Returns B_OK,
+// or a negative error: B_BAD_INDEX, B_NAME_TOO_LONG (a value of 256 bytes or
+// more), B_BAD_VALUE (a NUL byte in a value), B_NOT_ALLOWED (the file's mode),
+// B_ENTRY_NOT_FOUND or another errno for a file that cannot be read. On error
+// the record is left cleared.
+status_t get_pop_account(mail_pop_account* account, int32 index = 0);

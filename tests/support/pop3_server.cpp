@@ -1,0 +1,486 @@
+#include "pop3_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+namespace wyke_test {
+
+struct ScriptedPop3Server::Script {
+  std::vector<std::string> maildrop;  // lines end in CR LF
+  std::string user = "alice";
+  std::string password = "secret";
+  std::string greeting = "+OK POP3 server ready\r\n";
+  std::map<std::string, std::string> replies;
+  std::optional<int> stat_count;
+  int silent_at = -1;  // steps; -1 is never
+  int close_after = -1;
+  int cut_at = -1;
+  std::size_t cut_keep = 0;
+  int huge_at = -1;
+  std::size_t huge_extra = 0;
+  bool trickle = false;
+  std::chrono::microseconds trickle_gap{0};
+};
+
+namespace {
+
+constexpr std::size_t filler_chunk = 64 * 1024;
+// A client line longer than this without LF is taken as a line, so a
+// runaway client cannot grow the server's memory.
+constexpr std::size_t max_command_line = 1 << 20;
+
+std::string with_crlf(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 16);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
+    out += text[i];
+  }
+  return out;
+}
+
+// The lines of `text` (CR LF ends), at most `limit` of them, dot-stuffed.
+void append_stuffed(std::string& out, std::string_view text, std::size_t limit) {
+  for (std::size_t n = 0; !text.empty() && n < limit; ++n) {
+    const std::string_view::size_type end = text.find("\r\n");
+    const std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 2);
+    if (!line.empty() && line[0] == '.') out += '.';
+    out.append(line);
+    out += "\r\n";
+  }
+}
+
+std::string top_reply(const std::string& message, std::size_t body_lines) {
+  const std::string_view all(message);
+  const std::string_view::size_type blank = all.find("\r\n\r\n");
+  const std::string_view header = blank == std::string_view::npos ? all : all.substr(0, blank + 2);
+  const std::string_view body = blank == std::string_view::npos ? std::string_view() : all.substr(blank + 4);
+  std::string out = "+OK\r\n";
+  append_stuffed(out, header, std::string_view::npos);
+  out += "\r\n";
+  append_stuffed(out, body, body_lines);
+  out += ".\r\n";
+  return out;
+}
+
+// A decimal number of at most nine digits, nothing else.
+std::optional<std::size_t> number(std::string_view word) {
+  if (word.empty() || word.size() > 9 || word.find_first_not_of("0123456789") != std::string_view::npos)
+    return std::nullopt;
+  std::size_t value = 0;
+  for (const char c : word) value = value * 10 + static_cast<std::size_t>(c - '0');
+  return value;
+}
+
+std::string upper(std::string_view word) {
+  std::string out(word);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// The line as the log shows it: without its CR LF, anything else kept.
+std::string log_form(const std::string& line) {
+  if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) return line.substr(0, line.size() - 2);
+  return line;
+}
+
+// The line as the server reads it: without LF or CR LF.
+std::string command_form(std::string line) {
+  if (!line.empty() && line.back() == '\n') line.pop_back();
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+}  // namespace
+
+// --- One session ---------------------------------------------------------------
+
+class ScriptedPop3Server::Session {
+ public:
+  Session(ScriptedPop3Server& server, int fd, std::size_t index)
+      : server_(server), script_(server.snapshot()), fd_(fd), index_(index) {}
+
+  void run() {
+    int step = 0;
+    if (!send_reply(step, script_->greeting)) return;
+    std::string line;
+    while (read_line(line)) {
+      server_.record(index_, log_form(line));
+      const std::string reply = answer(command_form(line));
+      if (!send_reply(++step, reply)) return;
+      if (quit_) return drain();
+    }
+  }
+
+ private:
+  // Waits until the socket is ready for `events`, or until the pause has
+  // passed (`pause` set), whichever the caller asked; false on stop().
+  bool wait(short events, const timespec* pause = nullptr) {
+    for (;;) {
+      pollfd fds[2] = {{fd_, events, 0}, {server_.wake_[0], POLLIN, 0}};
+      const int n = ppoll(pause != nullptr ? fds + 1 : fds, pause != nullptr ? 1 : 2, pause, nullptr);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return false;
+      return fds[1].revents == 0;
+    }
+  }
+
+  bool pause(std::chrono::microseconds gap) {
+    const timespec span{static_cast<time_t>(gap.count() / 1000000), static_cast<long>(gap.count() % 1000000) * 1000};
+    return wait(0, &span);
+  }
+
+  bool read_line(std::string& line) {
+    for (;;) {
+      const std::string::size_type lf = input_.find('\n');
+      if (lf != std::string::npos || input_.size() >= max_command_line) {
+        const std::size_t length = lf != std::string::npos ? lf + 1 : input_.size();
+        line = input_.substr(0, length);
+        input_.erase(0, length);
+        return true;
+      }
+      if (!wait(POLLIN)) return false;
+      char chunk[4096];
+      const ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
+      if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+      if (n <= 0) {
+        // A line the client left unfinished still shows in the log.
+        line = std::move(input_);
+        input_.clear();
+        return !line.empty();
+      }
+      input_.append(chunk, static_cast<std::size_t>(n));
+    }
+  }
+
+  bool send_some(const char* bytes, std::size_t length) {
+    while (length > 0) {
+      const ssize_t n = send(fd_, bytes, length, MSG_NOSIGNAL);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        if (!wait(POLLOUT)) return false;
+        continue;
+      }
+      if (n <= 0) return false;
+      bytes += n;
+      length -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
+  bool send_bytes(std::string_view bytes) {
+    if (!script_->trickle) return send_some(bytes.data(), bytes.size());
+    for (const char byte : bytes)
+      if (!pause(script_->trickle_gap) || !send_some(&byte, 1)) return false;
+    return true;
+  }
+
+  bool send_huge(std::string_view reply) {
+    const std::string_view::size_type end = std::min(reply.find("\r\n"), reply.size());
+    if (!send_bytes(reply.substr(0, end))) return false;
+    const std::string filler(std::min(filler_chunk, script_->huge_extra), 'x');
+    for (std::size_t left = script_->huge_extra; left > 0;) {
+      const std::size_t n = std::min(left, filler.size());
+      if (!send_bytes(std::string_view(filler.data(), n))) return false;
+      left -= n;
+    }
+    return send_bytes(reply.substr(end));
+  }
+
+  // False when the session ends here.
+  bool send_reply(int step, std::string_view reply) {
+    const Script& script = *script_;
+    if (script.silent_at >= 0 && step >= script.silent_at) return true;
+    if (step == script.cut_at) {
+      send_bytes(reply.substr(0, script.cut_keep));
+      return false;
+    }
+    const bool sent = step == script.huge_at ? send_huge(reply) : send_bytes(reply);
+    return sent && step != script.close_after;
+  }
+
+  // After QUIT: the server's side is closed, but whatever the client still
+  // sends is logged until it closes too.
+  void drain() {
+    shutdown(fd_, SHUT_WR);
+    std::string line;
+    while (read_line(line)) server_.record(index_, log_form(line));
+  }
+
+  std::string answer(const std::string& command) {
+    const std::string::size_type blank = command.find(' ');
+    const std::string verb = upper(std::string_view(command).substr(0, blank));
+    const std::string argument = blank == std::string::npos ? std::string() : command.substr(blank + 1);
+    // The usual answer moves the session's state even when a scripted one is sent.
+    std::string reply = usual_answer(verb, argument);
+    auto scripted = script_->replies.find(command);
+    if (scripted == script_->replies.end()) scripted = script_->replies.find(verb);
+    return scripted != script_->replies.end() ? scripted->second : reply;
+  }
+
+  std::string usual_answer(const std::string& verb, const std::string& argument) {
+    const Script& script = *script_;
+    if (verb == "QUIT") {
+      quit_ = true;
+      return "+OK bye\r\n";
+    }
+    if (verb == "USER") {
+      if (logged_in_) return "-ERR already logged in\r\n";
+      named_ = argument == script.user;
+      return named_ ? "+OK send PASS\r\n" : "-ERR no such mailbox\r\n";
+    }
+    if (verb == "PASS") {
+      if (logged_in_ || !named_) return "-ERR USER first\r\n";
+      named_ = false;
+      logged_in_ = argument == script.password;
+      return logged_in_ ? "+OK maildrop ready\r\n" : "-ERR invalid password\r\n";
+    }
+    if (!logged_in_) return "-ERR not logged in\r\n";
+    if (verb == "NOOP") return "+OK\r\n";
+    if (verb == "STAT") return stat();
+    if (verb == "LIST") return list();
+    if (verb == "TOP") return top(argument);
+    return "-ERR unknown command\r\n";
+  }
+
+  std::size_t octets() const {
+    std::size_t total = 0;
+    for (const std::string& message : script_->maildrop) total += message.size();
+    return total;
+  }
+
+  std::string stat() const {
+    const std::size_t real = script_->maildrop.size();
+    const std::string count = script_->stat_count ? std::to_string(*script_->stat_count) : std::to_string(real);
+    return "+OK " + count + " " + std::to_string(octets()) + "\r\n";
+  }
+
+  std::string list() const {
+    const std::vector<std::string>& maildrop = script_->maildrop;
+    std::string out = "+OK " + std::to_string(maildrop.size()) + " messages (" + std::to_string(octets()) +
+                      " octets)\r\n";
+    for (std::size_t i = 0; i < maildrop.size(); ++i)
+      out += std::to_string(i + 1) + " " + std::to_string(maildrop[i].size()) + "\r\n";
+    return out + ".\r\n";
+  }
+
+  std::string top(const std::string& argument) const {
+    const std::string::size_type blank = argument.find(' ');
+    const std::optional<std::size_t> which = number(std::string_view(argument).substr(0, blank));
+    const std::optional<std::size_t> lines =
+        blank == std::string::npos ? std::nullopt : number(std::string_view(argument).substr(blank + 1));
+    if (!which || !lines) return "-ERR usage: TOP msg n\r\n";
+    if (*which < 1 || *which > script_->maildrop.size()) return "-ERR no such message\r\n";
+    return top_reply(script_->maildrop[*which - 1], *lines);
+  }
+
+  ScriptedPop3Server& server_;
+  const std::shared_ptr<const Script> script_;
+  const int fd_;
+  const std::size_t index_;
+  std::string input_;
+  bool named_ = false;
+  bool logged_in_ = false;
+  bool quit_ = false;
+};
+
+// --- The server ----------------------------------------------------------------
+
+ScriptedPop3Server::ScriptedPop3Server(std::vector<std::string> maildrop)
+    : script_(std::make_shared<const Script>()) {
+  set_maildrop(std::move(maildrop));
+}
+
+ScriptedPop3Server::~ScriptedPop3Server() { stop(); }
+
+template <class Change>
+void ScriptedPop3Server::edit(Change change) {
+  const std::lock_guard<std::mutex> guard(mutex_);
+  auto next = std::make_shared<Script>(*script_);
+  change(*next);
+  script_ = std::move(next);
+}
+
+std::shared_ptr<const ScriptedPop3Server::Script> ScriptedPop3Server::snapshot() const {
+  const std::lock_guard<std::mutex> guard(mutex_);
+  return script_;
+}
+
+void ScriptedPop3Server::set_maildrop(std::vector<std::string> maildrop) {
+  for (std::string& message : maildrop) message = with_crlf(message);
+  edit([&](Script& s) { s.maildrop = std::move(maildrop); });
+}
+
+void ScriptedPop3Server::set_login(std::string user, std::string password) {
+  edit([&](Script& s) {
+    s.user = std::move(user);
+    s.password = std::move(password);
+  });
+}
+
+void ScriptedPop3Server::set_greeting(std::string bytes) {
+  edit([&](Script& s) { s.greeting = std::move(bytes); });
+}
+
+void ScriptedPop3Server::set_reply(std::string command, std::string bytes) {
+  edit([&](Script& s) { s.replies[std::move(command)] = std::move(bytes); });
+}
+
+void ScriptedPop3Server::set_stat_count(int count) {
+  edit([&](Script& s) { s.stat_count = count; });
+}
+
+void ScriptedPop3Server::go_silent_at(int step) {
+  edit([&](Script& s) { s.silent_at = step; });
+}
+
+void ScriptedPop3Server::close_after(int step) {
+  edit([&](Script& s) { s.close_after = step; });
+}
+
+void ScriptedPop3Server::cut_reply(int step, std::size_t keep) {
+  edit([&](Script& s) {
+    s.cut_at = step;
+    s.cut_keep = keep;
+  });
+}
+
+void ScriptedPop3Server::huge_line_at(int step, std::size_t extra) {
+  edit([&](Script& s) {
+    s.huge_at = step;
+    s.huge_extra = extra;
+  });
+}
+
+void ScriptedPop3Server::trickle(std::chrono::microseconds gap) {
+  edit([&](Script& s) {
+    s.trickle = true;
+    s.trickle_gap = gap;
+  });
+}
+
+bool ScriptedPop3Server::start(const std::string& address, std::uint16_t port) {
+  if (thread_.joinable()) {
+    error_ = "already running";
+    return false;
+  }
+  const auto fail = [this](const std::string& what) {
+    error_ = what + ": " + std::strerror(errno);
+    for (int* fd : {&listen_fd_, &wake_[0], &wake_[1]})
+      if (*fd >= 0) close(std::exchange(*fd, -1));
+    return false;
+  };
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_port = htons(port);
+  if (inet_pton(AF_INET, address.c_str(), &at.sin_addr) != 1) {
+    errno = EINVAL;
+    return fail("not an IPv4 address: " + address);
+  }
+  if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) return fail("pipe");
+  listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listen_fd_ < 0) return fail("socket");
+  const int on = 1;
+  setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (bind(listen_fd_, reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0)
+    return fail("bind " + address + ":" + std::to_string(port));
+  if (listen(listen_fd_, 16) != 0) return fail("listen");
+  socklen_t length = sizeof at;
+  if (getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&at), &length) != 0) return fail("getsockname");
+  port_ = ntohs(at.sin_port);
+  error_.clear();
+  thread_ = std::thread(&ScriptedPop3Server::serve, this);
+  return true;
+}
+
+void ScriptedPop3Server::stop() {
+  if (!thread_.joinable()) return;
+  const char byte = 0;
+  while (write(wake_[1], &byte, 1) < 0 && errno == EINTR) {
+  }
+  thread_.join();
+  for (int* fd : {&listen_fd_, &wake_[0], &wake_[1]}) close(std::exchange(*fd, -1));
+}
+
+void ScriptedPop3Server::serve() {
+  for (;;) {
+    pollfd fds[2] = {{listen_fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+    const int n = poll(fds, 2, -1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || fds[1].revents != 0) return;
+    const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) continue;
+    // Trickled bytes must leave one by one.
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    std::size_t index;
+    {
+      const std::lock_guard<std::mutex> guard(mutex_);
+      index = logs_.size();
+      logs_.emplace_back();
+    }
+    Session(*this, fd, index).run();
+    close(fd);
+    session_ended();
+  }
+}
+
+void ScriptedPop3Server::record(std::size_t session, std::string line) {
+  const std::lock_guard<std::mutex> guard(mutex_);
+  logs_[session].push_back(std::move(line));
+  changed_.notify_all();
+}
+
+void ScriptedPop3Server::session_ended() {
+  const std::lock_guard<std::mutex> guard(mutex_);
+  ++ended_;
+  changed_.notify_all();
+}
+
+std::vector<std::string> ScriptedPop3Server::log() const {
+  const std::lock_guard<std::mutex> guard(mutex_);
+  std::vector<std::string> all;
+  for (const auto& session : logs_) all.insert(all.end(), session.begin(), session.end());
+  return all;
+}
+
+std::vector<std::string> ScriptedPop3Server::session_log(std::size_t session) const {
+  const std::lock_guard<std::mutex> guard(mutex_);
+  return session < logs_.size() ? logs_[session] : std::vector<std::string>();
+}
+
+int ScriptedPop3Server::sessions_ended() const {
+  const std::lock_guard<std::mutex> guard(mutex_);
+  return ended_;
+}
+
+bool ScriptedPop3Server::wait_for_sessions(int count, std::chrono::milliseconds timeout) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] { return ended_ >= count; });
+}
+
+bool ScriptedPop3Server::wait_for_log_lines(std::size_t count, std::chrono::milliseconds timeout) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] {
+    std::size_t lines = 0;
+    for (const auto& session : logs_) lines += session.size();
+    return lines >= count;
+  });
+}
+
+}  // namespace wyke_test
