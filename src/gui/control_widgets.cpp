@@ -1,6 +1,7 @@
 #include "gui/control_widgets.h"
 
 #include <QAbstractScrollArea>
+#include <QFontMetrics>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QStyle>
@@ -48,6 +49,17 @@ LabelWidget::LabelWidget() {
   setTextFormat(Qt::PlainText);
   setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   setFont(to_qfont(BFont()));
+}
+
+void LabelWidget::set_label(const QString& text) {
+  constexpr int narrowest = 80;  // percent of the normal width
+  QFont narrowed = font();
+  for (int stretch = 100; stretch >= narrowest; --stretch) {
+    narrowed.setStretch(stretch);
+    if (QFontMetrics(narrowed).horizontalAdvance(text) <= width()) break;
+  }
+  setFont(narrowed);
+  setText(text);
 }
 
 void LabelWidget::mousePressEvent(QMouseEvent* event) { post_mouse_down(this, event); }

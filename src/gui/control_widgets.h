@@ -18,6 +18,9 @@ class LabelWidget : public QLabel {
  public:
   static QWidget* make() { return new LabelWidget; }
   LabelWidget();
+  // A text wider than the label is set a little narrower, down to a limit,
+  // rather than cut: the platform's fonts were narrower than the desktop's.
+  void set_label(const QString& text);
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;

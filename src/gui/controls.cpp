@@ -10,7 +10,7 @@ using gui_detail::ScrollFrame;
 
 BStringView::BStringView(BRect frame, const char* name, const char* text, uint32 resizing_mode, uint32 flags)
     : BView(frame, name, resizing_mode, flags, &LabelWidget::make) {
-  command<LabelWidget>(peer(), [text = QString::fromUtf8(text ? text : "")](LabelWidget& w) { w.setText(text); });
+  command<LabelWidget>(peer(), [text = QString::fromUtf8(text ? text : "")](LabelWidget& w) { w.set_label(text); });
 }
 
 BButton::BButton(BRect frame, const char* name, const char* label, BMessage* message, uint32 resizing_mode,
