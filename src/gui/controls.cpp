@@ -9,13 +9,13 @@ using gui_detail::LabelWidget;
 using gui_detail::ScrollFrame;
 
 BStringView::BStringView(BRect frame, const char* name, const char* text, uint32 resizing_mode, uint32 flags)
-    : BView(frame, name, resizing_mode, flags, &LabelWidget::make) {
+    : BView(frame, name, resizing_mode, flags, &LabelWidget::make), text_(text ? text : "") {
   command<LabelWidget>(peer(), [text = QString::fromUtf8(text ? text : "")](LabelWidget& w) { w.set_label(text); });
 }
 
 BButton::BButton(BRect frame, const char* name, const char* label, BMessage* message, uint32 resizing_mode,
                  uint32 flags)
-    : BView(frame, name, resizing_mode, flags, &ButtonWidget::make), message_(message) {
+    : BView(frame, name, resizing_mode, flags, &ButtonWidget::make), message_(message), label_(label ? label : "") {
   std::shared_ptr<const BMessage> copy = message ? std::make_shared<BMessage>(*message) : nullptr;
   command<ButtonWidget>(peer(), [label = QString::fromUtf8(label ? label : ""), copy](ButtonWidget& w) {
     w.setup(label, copy);

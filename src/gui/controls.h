@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "gui/message.h"
 #include "gui/view.h"
@@ -11,6 +12,10 @@ class BStringView : public BView {
  public:
   BStringView(BRect frame, const char* name, const char* text,
               uint32 resizing_mode = B_FOLLOW_LEFT | B_FOLLOW_TOP, uint32 flags = B_WILL_DRAW);
+  const char* Text() const { return text_.c_str(); }
+
+ private:
+  std::string text_;
 };
 
 // A push button. A click posts a copy of its message to the window. A frame
@@ -21,9 +26,11 @@ class BButton : public BView {
   BButton(BRect frame, const char* name, const char* label, BMessage* message,
           uint32 resizing_mode = B_FOLLOW_LEFT | B_FOLLOW_TOP, uint32 flags = B_WILL_DRAW);
   const BMessage* Message() const { return message_.get(); }
+  const char* Label() const { return label_.c_str(); }
 
  private:
   std::unique_ptr<BMessage> message_;
+  std::string label_;
 };
 
 enum border_style { B_PLAIN_BORDER, B_FANCY_BORDER, B_NO_BORDER };

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QImage>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QWindow>
 
@@ -103,6 +104,17 @@ void press_help_key(const BWindow& window) {
 void close_box(const BWindow& window) {
   gui_detail::run_queued_calls();
   if (QWidget* top = peer_of(window)->widget.data()) top->close();
+}
+
+std::vector<std::string> open_alerts() {
+  gui_detail::run_queued_calls();
+  std::vector<std::string> alerts;
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    const auto* box = dynamic_cast<const QMessageBox*>(widget);
+    if (box != nullptr && box->isVisible())
+      alerts.push_back((box->windowTitle() + ": " + box->text()).toStdString());
+  }
+  return alerts;
 }
 
 void process_events() {

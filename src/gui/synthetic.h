@@ -3,6 +3,7 @@
 // paths run. For tests and tools; every function runs on the Qt thread.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "gui/geometry.h"
@@ -28,6 +29,9 @@ void press_help_key(const BWindow& window);
 
 // The window manager's close request: what the close box does.
 void close_box(const BWindow& window);
+
+// "title: text" of each alert on the screen, oldest first.
+std::vector<std::string> open_alerts();
 
 // Handles the Qt events and queued calls that are pending now.
 void process_events();
