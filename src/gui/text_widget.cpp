@@ -87,9 +87,6 @@ void TextWidget::set_refused(uint8 first_byte, bool refused) { refused_[first_by
 // --- Lines -------------------------------------------------------------------------------
 
 void TextWidget::lay_out() {
-  const QFontMetrics metrics(font_);
-  pitch_ = std::max(metrics.height(), metrics.lineSpacing());
-  ascent_ = metrics.ascent();
   lines_.clear();
   int begin = 0;
   for (;;) {
@@ -99,6 +96,16 @@ void TextWidget::lay_out() {
     if (newline == std::string::npos) break;
     begin = end + 1;
   }
+  // One pitch for every line, tall enough for the font and for every glyph
+  // of this text (some reach past the font's ascent or descent).
+  const QFontMetrics metrics(font_);
+  ascent_ = metrics.ascent();
+  int descent = metrics.descent();
+  for (const Line& line : lines_) {
+    ascent_ = std::max(ascent_, line.rise);
+    descent = std::max(descent, line.drop);
+  }
+  pitch_ = std::max(metrics.lineSpacing(), ascent_ + descent);
   update();
 }
 
@@ -126,7 +133,7 @@ void TextWidget::lay_out_paragraph(int begin, int end) {
 }
 
 TextWidget::Line TextWidget::make_line(int begin, int end) const {
-  Line line{begin, end, QString::fromUtf8(bytes_.data() + begin, end - begin), 0, 0};
+  Line line{begin, end, QString::fromUtf8(bytes_.data() + begin, end - begin), 0, 0, 0, 0};
   if (line.text.isEmpty()) return line;
   // The advance can fall a pixel or two short of what the glyphs paint, and
   // a glyph may reach left of the pen: the ink box counts as well.
@@ -134,6 +141,8 @@ TextWidget::Line TextWidget::make_line(int begin, int end) const {
   const QRect ink = metrics.boundingRect(line.text);
   line.lead = std::max(0, -ink.left());
   line.width = line.lead + std::max(metrics.horizontalAdvance(line.text), ink.right() + 1);
+  line.rise = -ink.top();
+  line.drop = ink.bottom() + 1;
   return line;
 }
 

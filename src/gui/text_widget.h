@@ -66,6 +66,8 @@ class TextWidget : public QWidget {
     QString text;
     int lead;     // pixels painted left of the pen position, made room for
     int width;    // every painted pixel, lead included
+    int rise;     // pixels painted above the baseline
+    int drop;     // pixels painted below it, the baseline's own row included
   };
 
   void lay_out();
