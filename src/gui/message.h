@@ -55,8 +55,9 @@ class BMessage {
  private:
   using Value = std::variant<int32, std::string, BPoint>;
 
-  template <typename T>
-  status_t find(const char* name, const T** value) const;
+  // Stores convert(value) of the first field `name` holding a T.
+  template <typename T, typename Out, typename Convert>
+  status_t find(const char* name, Out* out, Convert convert) const;
 
   std::vector<std::pair<std::string, Value>> fields_;
 };
