@@ -31,6 +31,7 @@ inline constexpr int32 B_TERTIARY_MOUSE_BUTTON = 4;
 inline constexpr status_t B_NAME_NOT_FOUND = -ENOMSG;
 inline constexpr status_t B_BAD_TYPE = -EPROTOTYPE;
 
+// A plain value: one thread at a time. Posting a message posts a copy.
 class BMessage {
  public:
   BMessage() = default;
