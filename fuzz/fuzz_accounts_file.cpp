@@ -19,7 +19,7 @@ namespace {
 constexpr unsigned char untouched = 0xa5;
 
 bool is_trimmed_line(std::string_view value) {
-  if (value.find_first_of("\n") != std::string_view::npos) return false;
+  if (value.find('\n') != std::string_view::npos) return false;
   if (value.empty()) return true;
   return value.front() != ' ' && value.front() != '\t' && value.back() != ' ' && value.back() != '\t' &&
          value.back() != '\r';
