@@ -5,14 +5,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "mimetool.h"
 #include "platform/text_encoding.h"
+#include "require.h"
 
 namespace {
 
@@ -24,15 +23,6 @@ constexpr uint32 encodings[] = {
 
 // Never a byte of UTF-8, so an untouched area is told from a written one.
 constexpr char canary = static_cast<char>(0xff);
-
-// Names the broken promise before aborting, so a finding explains itself.
-#define REQUIRE(condition)                                    \
-  do {                                                        \
-    if (!(condition)) {                                       \
-      std::fprintf(stderr, "broken: %s\n", #condition);      \
-      std::abort();                                           \
-    }                                                         \
-  } while (false)
 
 // glibc's own UTF-8 decoder is the judge, independent of the converter's checker.
 bool is_utf8(const std::string& text) {

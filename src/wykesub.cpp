@@ -10,6 +10,7 @@
 #include <cstring>
 #include <random>
 #include <sstream>
+#include <string_view>
 
 #include "gui/alert.h"
 #include "gui/controls.h"
@@ -22,6 +23,7 @@ unsigned int buf_size = 255;
 namespace {
 
 constexpr const char* config_leaf = "Wyke";
+constexpr std::string_view header_line_start = "header = ";
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\n'; }
 
@@ -64,6 +66,13 @@ void fill_missing_with_defaults() {
   }
 }
 
+// Whether the line save() writes for this prefix is short enough to be read
+// back. A longer one would end the next reading there, losing every entry
+// after it, so it is left out when read.
+bool fits_saved_line(const std::string& entry) {
+  return header_line_start.size() + entry.size() + 1 <= buf_size;
+}
+
 void parse_line(const std::string& line) {
   const std::string::size_type eq = line.find('=');
   if (eq == std::string::npos) return;
@@ -78,7 +87,7 @@ void parse_line(const std::string& line) {
     read_int(value, closewindow_timer);
   } else if (key == "header") {
     std::string word = first_word(value);
-    if (!word.empty()) show_header.push_back(std::move(word));
+    if (!word.empty() && fits_saved_line(word)) show_header.push_back(std::move(word));
   }
 }
 
@@ -108,7 +117,7 @@ std::string file_text() {
   out << "fontsize = " << fontsize << "\n";
   out << "checktime = " << checkmail_timer << "\n";
   out << "closetime = " << closewindow_timer << "\n";
-  for (const std::string& entry : show_header) out << "header = " << entry << "\n";
+  for (const std::string& entry : show_header) out << header_line_start << entry << "\n";
   out << footer;
   return out.str();
 }

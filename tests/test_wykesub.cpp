@@ -42,6 +42,13 @@ struct Settings {
 
 Settings current() { return {fontsize, checkmail_timer, closewindow_timer, show_header}; }
 
+void expect_settings(const Settings& got, const Settings& want) {
+  EXPECT_EQ(got.font, want.font);
+  EXPECT_EQ(got.check, want.check);
+  EXPECT_EQ(got.close, want.close);
+  EXPECT_EQ(got.headers, want.headers);
+}
+
 class SettingsStore : public testing::Test {
  protected:
   void SetUp() override { reset_settings(); }
@@ -93,6 +100,8 @@ const std::vector<LoadCase> load_cases = {
      {9, 300, 15, {std::string(245, 'a')}}},
     {"line_of_255_ends_reading", "fontsize = 9\nheader = " + std::string(246, 'a') + "\nchecktime = 60\n",
      {9, 300, 15, defaults}},
+    {"header_too_long_to_save_back", "header=" + std::string(246, 'a') + "\nheader = To:\n",
+     {12, 300, 15, {"To:"}}},
     {"long_line_in_middle", "checktime = 60\n" + std::string(300, '#') + "\nfontsize = 9\n",
      {12, 60, 15, defaults}},
     {"nul_byte_is_data", std::string("fontsize = 9\0\nchecktime = 60\n", 29), {9, 60, 15, defaults}},
@@ -104,16 +113,23 @@ TEST_P(LoadTable, GivesSettingsAndLeavesFileAlone) {
   const LoadCase& c = GetParam();
   home.write("Wyke", c.file);
   load();
-  const Settings got = current();
-  EXPECT_EQ(got.font, c.want.font);
-  EXPECT_EQ(got.check, c.want.check);
-  EXPECT_EQ(got.close, c.want.close);
-  EXPECT_EQ(got.headers, c.want.headers);
+  expect_settings(current(), c.want);
   EXPECT_EQ(home.read("Wyke"), c.file) << "a file that opens is never rewritten";
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, LoadTable, testing::ValuesIn(load_cases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// What load() makes of a file survives save() and the next load().
+TEST_P(LoadTable, SaveThenLoadGivesTheSameSettings) {
+  home.write("Wyke", GetParam().file);
+  load();
+  const Settings loaded = current();
+  ASSERT_TRUE(save());
+  reset_settings();
+  load();
+  expect_settings(current(), loaded);
+}
 
 TEST_F(SettingsStore, FirstStartWritesTheDefaultFile) {
   load();
