@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,11 @@ extern int fontsize;           // points
 extern int checkmail_timer;    // seconds between checks ("checktime")
 extern int closewindow_timer;  // seconds after a check until minimized ("closetime")
 extern std::vector<std::string> show_header;  // header prefixes to show, in order
+
+// Guards the four settings above: every writer stores them under it, and the
+// check cycle copies them under it, so that a settings window saving while a
+// check runs (a second one may be open) never tears them.
+extern std::mutex settings_lock;
 
 // True while no settings window is open. Written by the notifier's thread
 // and by settings windows' threads, hence atomic.

@@ -1,0 +1,24 @@
+// Fonts. A size is in the platform's points, which it drew one to a pixel
+// (72 dots per inch); the fixed rectangles of a form are laid out in those
+// pixels, so sizes here are pixel sizes and a form holds its text.
+#pragma once
+
+#include "platform/types.h"
+
+// Which attributes SetFontAndColor applies.
+inline constexpr uint32 B_FONT_SIZE = 0x2;
+inline constexpr uint32 B_FONT_ALL = 0xFF;
+
+class BFont {
+ public:
+  // The plain font of the desktop at the platform's default size.
+  BFont() = default;
+
+  void SetSize(float size) { size_ = size; }
+  float Size() const { return size_; }
+
+  friend bool operator==(const BFont&, const BFont&) = default;
+
+ private:
+  float size_ = 10;
+};

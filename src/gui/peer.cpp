@@ -1,0 +1,44 @@
+#include "gui/peer.h"
+
+#include <QApplication>
+#include <QVariant>
+
+#include <cmath>
+
+namespace gui_detail {
+
+namespace {
+constexpr const char* token_property = "wyke_view_token";
+constexpr const char* mode_property = "wyke_resizing_mode";
+
+int pixel(float coordinate) { return static_cast<int>(std::lround(coordinate)); }
+}  // namespace
+
+QRect to_qrect(const BRect& r) {
+  return QRect(QPoint(pixel(r.left), pixel(r.top)), QPoint(pixel(r.right), pixel(r.bottom)));
+}
+
+BRect to_brect(const QRect& r) {
+  return BRect(float(r.left()), float(r.top()), float(r.right()), float(r.bottom()));
+}
+
+QColor to_qcolor(const rgb_color& c) { return QColor(c.red, c.green, c.blue, c.alpha); }
+
+QFont to_qfont(const BFont& font) {
+  QFont f = QApplication::font();
+  f.setPixelSize(std::max(1, pixel(font.Size())));
+  return f;
+}
+
+void set_view_identity(QWidget* widget, uint64 token, uint32 resizing_mode) {
+  widget->setProperty(token_property, QVariant::fromValue<qulonglong>(token));
+  widget->setProperty(mode_property, QVariant::fromValue<uint>(resizing_mode));
+}
+
+uint64 view_token(const QWidget* widget) { return widget->property(token_property).toULongLong(); }
+
+bool stands_for_view(const QWidget* widget) { return widget->property(token_property).isValid(); }
+
+uint32 view_resizing_mode(const QWidget* widget) { return widget->property(mode_property).toUInt(); }
+
+}  // namespace gui_detail

@@ -1,0 +1,59 @@
+// The Qt widgets behind plain views and windows, and how a widget speaks to
+// its window's thread. Private to the kit; Qt thread only.
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+
+#include "gui/message.h"
+#include "gui/window.h"
+
+class QMouseEvent;
+
+namespace gui_detail {
+
+class Port;
+
+// Posts a message from a widget to the thread of the window it is in, for the
+// handler `target` (0: the window). Dropped when the window has gone.
+void post_to_window(const QWidget* from, std::unique_ptr<BMessage> message, uint64 target);
+
+// A press of mouse buttons over a view's widget becomes B_MOUSE_DOWN for the
+// view, with "buttons" (all buttons held, or-ed) and "where" (view coordinates).
+void post_mouse_down(const QWidget* view_widget, const QMouseEvent* event);
+
+// Stands for a plain BView.
+class ViewWidget : public QWidget {
+ public:
+  static QWidget* make() { return new ViewWidget; }
+  ViewWidget() { setAutoFillBackground(true); }
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+};
+
+// Stands for a window, and for the view that covers it.
+class WindowWidget : public ViewWidget {
+ public:
+  static QWidget* make() { return new WindowWidget; }
+
+  void setup(std::shared_ptr<Port> port, const QString& title, window_type type, uint32 flags);
+  const std::shared_ptr<Port>& port() const { return port_; }
+
+  void resize_content(const QSize& size);
+  void minimize(bool minimize);
+
+ protected:
+  // The close box asks the window's thread (B_QUIT_REQUESTED); the widget
+  // stays until the window quits.
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  std::shared_ptr<Port> port_;
+  bool fixed_size_ = false;
+};
+
+}  // namespace gui_detail

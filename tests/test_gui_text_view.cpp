@@ -1,0 +1,213 @@
+// Text views: they measure what they paint, at the size of the font set, and
+// typing passes the character filter and the byte limit.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "gui/synthetic.h"
+#include "gui/text_view.h"
+#include "gui_app.h"
+
+namespace {
+
+using namespace wyke_test;
+
+class TextView : public GuiTest {
+ protected:
+  // A display view, as the notifier's: not editable, not selectable, no wrap.
+  BTextView* display(const std::string& text, float size) {
+    auto* view = new BTextView(BRect(0, 0, 599, 299), "display", BRect(0, 0, 599, 299), B_FOLLOW_ALL, B_WILL_DRAW);
+    owned.reset(view);
+    view->MakeEditable(false);
+    view->MakeSelectable(false);
+    view->SetWordWrap(false);
+    view->SetText(text.c_str(), int32(text.size()));
+    BFont font;
+    view->GetFontAndColor(0, &font);
+    font.SetSize(size);
+    view->SetFontAndColor(&font, B_FONT_ALL);
+    return view;
+  }
+  BTextView* field(int32 max_bytes) {
+    auto* view = new BTextView(BRect(0, 0, 199, 19), "field", BRect(0, 0, 199, 19), B_FOLLOW_NONE, B_WILL_DRAW);
+    owned.reset(view);
+    view->SetWordWrap(false);
+    view->SetMaxBytes(max_bytes);
+    return view;
+  }
+  std::unique_ptr<BTextView> owned;  // views of no window: the test deletes them
+};
+
+struct Ink {
+  int left = 1 << 30, top = 1 << 30, right = -1, bottom = -1;
+};
+
+// Where the view painted anything but its white background.
+Ink ink_of(const BView& view) {
+  const gui_synthetic::Snapshot shot = gui_synthetic::snapshot(view);
+  Ink ink;
+  for (int y = 0; y < shot.height; ++y)
+    for (int x = 0; x < shot.width; ++x) {
+      if ((shot.at(x, y) & 0xFFFFFF) == 0xFFFFFF) continue;
+      ink.left = std::min(ink.left, x);
+      ink.top = std::min(ink.top, y);
+      ink.right = std::max(ink.right, x);
+      ink.bottom = std::max(ink.bottom, y);
+    }
+  return ink;
+}
+
+TEST_F(TextView, EveryPaintedPixelLiesInsideTheMeasuredBox) {
+  const std::string texts[] = {
+      "From: alice@example.org",
+      "Subject: Hello World",
+      "jjj fff",                               // glyphs that reach past their advance
+      "WAVY ||| ...",
+      "\xc3\x85" "ngstr\xc3\xb6m gjpqy \xc3\x89t\xc3\xa9",  // accents above, descenders below
+      "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\xe3\x81\xae\xe4\xbb\xb6\xe5\x90\x8d",  // Japanese
+      "From: bob\nSubject: a much longer second line\nX",
+  };
+  for (float size : {8.0f, 10.0f, 12.0f, 20.0f}) {
+    for (const std::string& text : texts) {
+      BTextView* view = display(text, size);
+      const int32 lines = view->CountLines();
+      float width = 0;
+      for (int32 i = 0; i < lines; ++i) width = std::max(width, view->LineWidth(i));
+      const float height = view->TextHeight(0, lines - 1);
+      const Ink ink = ink_of(*view);
+      SCOPED_TRACE(text + " at " + std::to_string(size));
+      ASSERT_GE(ink.right, 0) << "painted nothing";
+      EXPECT_GE(ink.left, 0);
+      EXPECT_GE(ink.top, 0);
+      EXPECT_LT(ink.right, width) << "painted right of the measured width";
+      EXPECT_LT(ink.bottom, height) << "painted below the measured height";
+      EXPECT_GE(ink.right, width - 4) << "measured much wider than painted";
+    }
+  }
+}
+
+TEST_F(TextView, SizesGrowWithTheFont) {
+  BTextView* view = display("Subject: Hello", 10);
+  const float width10 = view->LineWidth(0);
+  const float height10 = view->TextHeight(0, 0);
+  BFont font;
+  font.SetSize(20);
+  view->SetFontAndColor(&font, B_FONT_SIZE);
+  BFont got;
+  view->GetFontAndColor(0, &got);
+  EXPECT_EQ(got.Size(), 20);
+  EXPECT_GT(view->LineWidth(0), 1.6f * width10);
+  EXPECT_GT(view->TextHeight(0, 0), 1.6f * height10);
+  EXPECT_GE(height10, 10) << "a line is at least the font's size high";
+  EXPECT_LE(height10, 20);
+}
+
+TEST_F(TextView, TextHeightOfLineRanges) {
+  BTextView* view = display("one\ntwo\nthree", 12);
+  const float line = view->TextHeight(0, 0);
+  ASSERT_GT(line, 0);
+  struct Case {
+    int32 from, to;
+    float lines;
+  };
+  const Case cases[] = {{0, 2, 3}, {1, 1, 1}, {1, 2, 2}, {0, -1, 0}, {2, 0, 0}, {-5, 10, 3}, {5, 9, 0}};
+  for (const Case& c : cases)
+    EXPECT_EQ(view->TextHeight(c.from, c.to), c.lines * line) << c.from << ".." << c.to;
+  EXPECT_EQ(view->CountLines(), 3);
+  EXPECT_EQ(view->LineWidth(3), 0);
+  EXPECT_EQ(view->LineWidth(-1), 0);
+}
+
+TEST_F(TextView, EmptyTextIsOneEmptyLine) {
+  BTextView* view = display("", 12);
+  EXPECT_EQ(view->CountLines(), 1);
+  EXPECT_EQ(view->LineWidth(0), 0);
+  EXPECT_STREQ(view->Text(), "");
+  EXPECT_EQ(view->TextHeight(0, -1), 0);
+}
+
+TEST_F(TextView, SetTextTakesTheGivenBytes) {
+  BTextView* view = display("", 12);
+  view->SetText("abc\0def", 7);
+  EXPECT_EQ(view->TextLength(), 7);
+  view->SetText("From: x", 4);
+  EXPECT_STREQ(view->Text(), "From");
+}
+
+TEST_F(TextView, TypingPassesTheFilterAndTheByteLimit) {
+  struct Case {
+    const char* name;
+    const char* allowed;  // nullptr: every character
+    int32 max_bytes;
+    const char* typed;
+    const char* want;
+  };
+  const Case cases[] = {
+      {"digits only", "0123456789", 5, "12a3-4 5678", "12345"},
+      {"limit counts bytes", nullptr, 4, "a\xc3\xa9\xc3\xa9", "a\xc3\xa9"},
+      {"beyond ascii refused", "abc", 20, "a\xc3\xa9" "b\xe6\x97\xa5" "c", "abc"},
+      {"letters and two signs", "abcXYZ:-", 20, "X-a:b.c_ Y", "X-a:bcY"},
+      {"backspace works when all is refused", "", 20, "\b\b", ""},
+      {"editing keys are no characters", "ab", 20, "ab\b\x7f" "a", "aa"},
+      {"return is a character", "a\n", 20, "a\na", "a\na"},
+  };
+  for (const Case& c : cases) {
+    BTextView* view = field(c.max_bytes);
+    if (c.allowed != nullptr) {
+      for (uint32 ch = 0; ch < 256; ++ch) view->DisallowChar(ch);
+      for (const char* a = c.allowed; *a; ++a) view->AllowChar(uint8(*a));
+    }
+    gui_synthetic::type(*view, c.typed);
+    EXPECT_STREQ(view->Text(), c.want) << c.name;
+  }
+}
+
+TEST_F(TextView, TextSetPastTheLimitShowsWholeAndTypingCannotGrowIt) {
+  BTextView* view = field(2);
+  view->SetText("300");
+  gui_synthetic::type(*view, "1");
+  EXPECT_STREQ(view->Text(), "300");
+  view->SelectAll();
+  view->Delete();
+  gui_synthetic::type(*view, "123");
+  EXPECT_STREQ(view->Text(), "12");
+}
+
+TEST_F(TextView, SelectionAndDelete) {
+  struct Case {
+    int32 start, end;
+    const char* want;
+  };
+  const Case cases[] = {{0, 100, ""}, {1, 2, "hllo"}, {3, 1, "hlo"}, {2, 2, "hello"}, {-4, 1, "ello"}};
+  for (const Case& c : cases) {
+    BTextView* view = field(100);
+    view->SetText("hello");
+    view->Select(c.start, c.end);
+    view->Delete();
+    EXPECT_STREQ(view->Text(), c.want) << c.start << ".." << c.end;
+  }
+  BTextView* view = field(100);
+  view->SetText("hello");
+  view->SelectAll();
+  int32 start = -1, end = -1;
+  view->GetSelection(&start, &end);
+  EXPECT_EQ(start, 0);
+  EXPECT_EQ(end, 5);
+  gui_synthetic::type(*view, "X");
+  EXPECT_STREQ(view->Text(), "X") << "typing replaces the selection";
+}
+
+TEST_F(TextView, WordWrapBreaksAtBlanksToFitTheTextRect) {
+  BTextView* view = display("alpha beta gamma delta", 12);
+  const float one_line = view->LineWidth(0);
+  view->SetTextRect(BRect(0, 0, one_line / 2, 299));
+  EXPECT_EQ(view->CountLines(), 1) << "no wrap";
+  view->SetWordWrap(true);
+  EXPECT_GT(view->CountLines(), 1);
+  for (int32 i = 0; i < view->CountLines(); ++i) EXPECT_LE(view->LineWidth(i), one_line / 2 + 1) << i;
+  view->SetTextRect(BRect(0, 0, 3, 299));
+  EXPECT_EQ(view->CountLines(), 4) << "a word wider than the rectangle stays whole";
+}
+
+}  // namespace
