@@ -153,6 +153,45 @@ TEST_F(Application, DirectPulseFromReadyToRunRunsEveryCallAtOnce) {
   EXPECT_TRUE(shown_after);
 }
 
+// Like the notifier's window: closing it ends the program. Its destructor
+// asks for the quit once more, as late as it can, while Run is closing.
+class MainWindow : public BWindow {
+ public:
+  MainWindow() : BWindow(BRect(10, 10, 59, 59), "main", B_TITLED_WINDOW, B_NOT_RESIZABLE) {}
+  ~MainWindow() override { be_app->PostMessage(B_QUIT_REQUESTED); }
+  void Quit() override {
+    be_app->PostMessage(B_QUIT_REQUESTED, be_app);
+    BWindow::Quit();
+  }
+};
+
+TEST_F(Application, ClosingTheMainWindowEndsRunAndLeavesNothingForTheNextRun) {
+  ASSERT_TRUE(run([] {
+    auto* window = new MainWindow;
+    window->Show();
+    gui_synthetic::close_box(*window);
+  }));
+  EXPECT_EQ(be_app->CountWindows(), 0);
+  // The quit requests of the first run are void now: this one runs until its
+  // window has pulsed three times.
+  auto pulses = std::make_shared<std::atomic<int>>(0);
+  ASSERT_TRUE(run([pulses] {
+    struct Counting : BView {
+      explicit Counting(std::shared_ptr<std::atomic<int>> p)
+          : BView(BRect(0, 0, 9, 9), "counting", B_FOLLOW_ALL, B_PULSE_NEEDED), pulses(p) {}
+      void Pulse() override {
+        if (++*pulses == 3) be_app->PostMessage(B_QUIT_REQUESTED);
+      }
+      std::shared_ptr<std::atomic<int>> pulses;
+    };
+    auto* window = new BWindow(BRect(10, 10, 59, 59), "second run", B_TITLED_WINDOW, 0);
+    window->AddChild(new Counting(pulses));
+    window->SetPulseRate(10000);
+    window->Show();
+  }));
+  EXPECT_GE(*pulses, 3);
+}
+
 // Quitting while a window thread is busy: in a long call, or calling into Qt
 // again and again. Run must end, and the window must be gone.
 TEST_F(Application, QuitNeverWaitsForeverOnABusyWindow) {

@@ -22,6 +22,14 @@ class Window : public GuiTest {
     EXPECT_TRUE(on_window_thread(window, [&] { id = std::this_thread::get_id(); }));
     return id;
   }
+  // A pulse view in the window, which is shown pulsing every 10 ms.
+  ProbeView* pulsing(BWindow& window) {
+    auto* probe = new ProbeView(BRect(0, 0, 49, 49), "probe");
+    window.AddChild(probe);
+    window.SetPulseRate(10000);
+    window.Show();
+    return probe;
+  }
   // Pulses that arrive within `wait` from now.
   int pulses_within(const ProbeView& probe, std::chrono::milliseconds wait) {
     const int before = probe.pulses;
@@ -49,10 +57,7 @@ TEST_F(Window, PulsesReachOnlyPulseViewsOnTheWindowsThread) {
 
 TEST_F(Window, RateZeroStopsThePulseAndARateRestartsIt) {
   BWindow* window = make();
-  auto* probe = new ProbeView(BRect(0, 0, 49, 49), "probe");
-  window->AddChild(probe);
-  window->SetPulseRate(10000);
-  window->Show();
+  ProbeView* probe = pulsing(*window);
   ASSERT_TRUE(pump_until([&] { return probe->pulses >= 2; }));
   bigtime_t rate_seen = -1;
   ASSERT_TRUE(on_window_thread(*window, [&] {
@@ -67,10 +72,7 @@ TEST_F(Window, RateZeroStopsThePulseAndARateRestartsIt) {
 
 TEST_F(Window, MinimizeAndRestoreKeepThePulseComing) {
   BWindow* window = make();
-  auto* probe = new ProbeView(BRect(0, 0, 49, 49), "probe");
-  window->AddChild(probe);
-  window->SetPulseRate(10000);
-  window->Show();
+  ProbeView* probe = pulsing(*window);
   struct Step {
     bool minimize;
     bool minimized, hidden;

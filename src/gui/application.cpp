@@ -127,12 +127,15 @@ void BApplication::DispatchMessage(BMessage* message, BHandler* handler) {
 status_t BApplication::deliver(std::unique_ptr<BMessage> message, uint64 target) {
   std::shared_ptr<const BMessage> held(std::move(message));
   gui_detail::queue_for_qt([this, held, target, generation = generation_.load()] {
-    if (generation == generation_) handle({std::make_unique<BMessage>(*held), target, {}});
+    if (generation == generation_ && !closing_) handle({std::make_unique<BMessage>(*held), target, {}});
   });
   return B_OK;
 }
 
 void BApplication::close_all_windows() {
+  // The events handled below may hold another quit request: already on it.
+  if (closing_) return;
+  closing_ = true;
   gui_detail::set_quitting(true);
   for (QWidget* widget : QApplication::topLevelWidgets()) widget->hide();
   for (;;) {
@@ -164,6 +167,7 @@ void BApplication::close_all_windows() {
   for (const QPointer<QWidget>& widget : left) delete widget.data();
   ++generation_;
   gui_detail::set_quitting(false);
+  closing_ = false;
 }
 
 BWindow* BApplication::WindowAt(int32 index) const {

@@ -59,7 +59,8 @@ class BApplication : public BLooper {
 
   std::string signature_;
   std::unique_ptr<QtSide> qt_;
-  bool running_ = false;
+  bool running_ = false;  // Qt thread only, as is closing_
+  bool closing_ = false;
   std::atomic<uint64> generation_{0};  // messages posted before the last closing are void
 };
 

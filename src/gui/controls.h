@@ -1,4 +1,5 @@
-// Labels, buttons and scroll frames.
+// Labels, buttons and scroll frames. Like every view, each belongs to its
+// window's thread (see BView).
 #pragma once
 
 #include <memory>

@@ -15,33 +15,26 @@ status_t BMessage::AddPoint(const char* name, BPoint value) {
   return B_OK;
 }
 
-template <typename T>
-status_t BMessage::find(const char* name, const T** value) const {
+template <typename T, typename Out, typename Convert>
+status_t BMessage::find(const char* name, Out* out, Convert convert) const {
   for (const auto& [field, held] : fields_) {
     if (field != name) continue;
-    *value = std::get_if<T>(&held);
-    return *value ? B_OK : B_BAD_TYPE;
+    const T* value = std::get_if<T>(&held);
+    if (value == nullptr) return B_BAD_TYPE;
+    *out = convert(*value);
+    return B_OK;
   }
   return B_NAME_NOT_FOUND;
 }
 
 status_t BMessage::FindInt32(const char* name, int32* value) const {
-  const int32* found = nullptr;
-  const status_t status = find(name, &found);
-  if (status == B_OK) *value = *found;
-  return status;
+  return find<int32>(name, value, [](int32 held) { return held; });
 }
 
 status_t BMessage::FindString(const char* name, const char** value) const {
-  const std::string* found = nullptr;
-  const status_t status = find(name, &found);
-  if (status == B_OK) *value = found->c_str();
-  return status;
+  return find<std::string>(name, value, [](const std::string& held) { return held.c_str(); });
 }
 
 status_t BMessage::FindPoint(const char* name, BPoint* value) const {
-  const BPoint* found = nullptr;
-  const status_t status = find(name, &found);
-  if (status == B_OK) *value = *found;
-  return status;
+  return find<BPoint>(name, value, [](BPoint held) { return held; });
 }

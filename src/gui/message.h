@@ -31,6 +31,7 @@ inline constexpr int32 B_TERTIARY_MOUSE_BUTTON = 4;
 inline constexpr status_t B_NAME_NOT_FOUND = -ENOMSG;
 inline constexpr status_t B_BAD_TYPE = -EPROTOTYPE;
 
+// A plain value: one thread at a time. Posting a message posts a copy.
 class BMessage {
  public:
   BMessage() = default;
@@ -55,8 +56,9 @@ class BMessage {
  private:
   using Value = std::variant<int32, std::string, BPoint>;
 
-  template <typename T>
-  status_t find(const char* name, const T** value) const;
+  // Stores convert(value) of the first field `name` holding a T.
+  template <typename T, typename Out, typename Convert>
+  status_t find(const char* name, Out* out, Convert convert) const;
 
   std::vector<std::pair<std::string, Value>> fields_;
 };

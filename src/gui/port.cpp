@@ -2,18 +2,17 @@
 
 namespace gui_detail {
 
-bool Port::push(Envelope envelope) {
-  std::lock_guard lock(mutex_);
-  if (closed_) return false;
-  queue_.push_back(std::move(envelope));
-  changed_.notify_one();
-  return true;
-}
+bool Port::push(Envelope envelope) { return enqueue(std::move(envelope), false); }
 
-bool Port::push_first(Envelope envelope) {
+bool Port::push_first(Envelope envelope) { return enqueue(std::move(envelope), true); }
+
+bool Port::enqueue(Envelope envelope, bool first) {
   std::lock_guard lock(mutex_);
   if (closed_) return false;
-  queue_.push_front(std::move(envelope));
+  if (first)
+    queue_.push_front(std::move(envelope));
+  else
+    queue_.push_back(std::move(envelope));
   changed_.notify_one();
   return true;
 }

@@ -49,6 +49,8 @@ class Port {
   bigtime_t pulse_rate() const;
 
  private:
+  bool enqueue(Envelope envelope, bool first);
+
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Envelope> queue_;

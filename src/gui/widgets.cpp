@@ -6,6 +6,7 @@
 #include "gui/follow.h"
 #include "gui/peer.h"
 #include "gui/port.h"
+#include "gui/workspaces.h"
 
 namespace gui_detail {
 
@@ -49,12 +50,14 @@ void ViewWidget::mousePressEvent(QMouseEvent* event) { post_mouse_down(this, eve
 
 void ViewWidget::mouseDoubleClickEvent(QMouseEvent* event) { post_mouse_down(this, event); }
 
-void WindowWidget::setup(std::shared_ptr<Port> port, const QString& title, window_type type, uint32 flags) {
+void WindowWidget::setup(std::shared_ptr<Port> port, const QString& title, window_type type, uint32 flags,
+                         uint32 workspaces) {
   port_ = std::move(port);
   setWindowTitle(title);
   setWindowFlags(qt_window_flags(type, flags));
   fixed_size_ = (flags & B_NOT_RESIZABLE) != 0;
   if (fixed_size_) setFixedSize(size());
+  if (workspaces == B_ALL_WORKSPACES) show_on_every_workspace(this);
 }
 
 void WindowWidget::resize_content(const QSize& size) {

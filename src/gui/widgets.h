@@ -39,7 +39,7 @@ class WindowWidget : public ViewWidget {
  public:
   static QWidget* make() { return new WindowWidget; }
 
-  void setup(std::shared_ptr<Port> port, const QString& title, window_type type, uint32 flags);
+  void setup(std::shared_ptr<Port> port, const QString& title, window_type type, uint32 flags, uint32 workspaces);
   const std::shared_ptr<Port>& port() const { return port_; }
 
   void resize_content(const QSize& size);

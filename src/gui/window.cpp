@@ -21,8 +21,8 @@ BWindow::BWindow(BRect frame, const char* title, window_type type, uint32 flags,
       workspaces_(workspaces),
       top_view_(new BView(frame, "", B_FOLLOW_ALL, B_WILL_DRAW, &WindowWidget::make)) {
   top_view_->attach(this);
-  command<WindowWidget>(top_view_->peer(), [port = shared_port(), name = QString::fromUtf8(Name()), type,
-                                             flags](WindowWidget& w) { w.setup(port, name, type, flags); });
+  command<WindowWidget>(top_view_->peer(), [port = shared_port(), name = QString::fromUtf8(Name()), type, flags,
+                                             workspaces](WindowWidget& w) { w.setup(port, name, type, flags, workspaces); });
   port().set_pulse_rate(default_pulse_rate);
   gui_detail::register_window(this, shared_port());
 }
