@@ -89,13 +89,14 @@ settings() {
 # serve MAILDROP_DIR: the demo server on 127.0.0.1:110 until stopped.
 server_pid=""
 serve() {
+  rm -f "$work/server.out"  # so that an earlier server's "ready" is not read as this one's
   "$server_binary" "$1" 127.0.0.1 110 >"$work/server.out" 2>&1 &
   server_pid=$!
   pids+=("$server_pid")
   wait_until 10 grep -q '^ready' "$work/server.out" || fail "the demo server did not start: $(cat "$work/server.out")"
 }
 stop_server() {
-  kill "$server_pid"
+  kill "$server_pid" 2>/dev/null || true
   wait "$server_pid" 2>/dev/null || true
 }
 
@@ -154,6 +155,30 @@ start "$(settings unreachable 300 0 From: Subject:)"
 error_size=$(size_of "$window")
 import -window "$window" "$work/error.png"
 close
+
+# A server that greets only after a second: the window must not show before.
+rm -f "$work/server.out"
+python3 -c '
+import socket, sys, time
+listener = socket.socket()
+listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+listener.bind(("127.0.0.1", 110))
+listener.listen(1)
+print("ready", flush=True)
+client, _ = listener.accept()
+time.sleep(1)
+open(sys.argv[1], "w").close()
+client.sendall(b"-ERR busy\r\n")
+client.close()
+' "$work/greeted" >"$work/server.out" 2>&1 &
+server_pid=$!
+pids+=("$server_pid")
+wait_until 10 grep -q '^ready' "$work/server.out" || fail "the slow server did not start: $(cat "$work/server.out")"
+start "$(settings slow 300 0 From: Subject:)"
+[ -e "$work/greeted" ] || fail "the window showed before the first check had its answer"
+[ "$(size_of "$window")" = "$error_size" ] || fail "a refused greeting is not shown as \"Error\""
+close
+stop_server
 
 mkdir -p "$work/reference"
 printf 'Error\n' >"$work/reference/1.eml"
