@@ -116,7 +116,7 @@ close() {
   wait_until 5 ended "$wyke_pid" || fail "the notifier did not end within 5 s of closing"
   local status=0
   wait "$wyke_pid" || status=$?
-  [ "$status" -eq 0 ] || fail "the notifier ended with status $status"
+  [ "$status" -eq 0 ] || fail "the notifier ended with status $status: $(cat "$work/wyke.out")"
 }
 
 # --- A maildrop: sized at once, iconified, restored, right click, F1, close ----
