@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "netns.h"
-#include "pop3.h"
+#include "pop3_account.h"
 #include "pop3_server.h"
 #include "temp_config.h"
 #include "wyke.h"
@@ -19,6 +19,7 @@ namespace {
 using namespace std::chrono_literals;
 using Lines = std::vector<std::string>;
 using wyke_test::ScriptedPop3Server;
+using wyke_test::write_account;
 
 constexpr auto bounded = 10s;
 const Lines default_headers = {"From:", "Subject:"};
@@ -32,19 +33,10 @@ class Checkmail : public testing::Test {
  protected:
   void SetUp() override {
     WYKE_REQUIRE_PRIVATE_NETWORK();
-    pop3_connect_timeout_ms = 5000;
-    pop3_receive_timeout_ms = 5000;
-    account("127.0.0.1");
+    write_account(home, "127.0.0.1");
   }
-  void TearDown() override {
-    pop3_connect_timeout_ms = 30 * 1000;
-    pop3_receive_timeout_ms = 60 * 1000;
-    wyke_header.clear();
-  }
+  void TearDown() override { wyke_header.clear(); }
 
-  void account(const std::string& host, const std::string& user = "alice") {
-    home.write("Mail/accounts", "[account]\nhost = " + host + "\nuser = " + user + "\npassword = secret\n", 0600);
-  }
   void serve() { ASSERT_TRUE(server.start("127.0.0.1", pop3port)) << server.error(); }
   int check(const Lines& headers = default_headers) {
     wyke_header = "left over from the last check";
@@ -56,6 +48,7 @@ class Checkmail : public testing::Test {
   }
 
   wyke_test::TempConfigHome home;
+  wyke_test::ShortSessionWaits waits;
   ScriptedPop3Server server{two_messages};
 };
 
@@ -170,7 +163,7 @@ TEST_F(Checkmail, EveryFailureBecomesOneLineOfText) {
     if (c.host.empty())
       home.write("Mail/accounts", "# no account yet\n", 0600);
     else
-      account(c.host, c.user);
+      write_account(home, c.host, c.user);
     EXPECT_EQ(check(), 1);
     EXPECT_EQ(wyke_header, c.text);
     if (!c.log.empty()) {

@@ -15,7 +15,7 @@
 #include "gui/synthetic.h"
 #include "gui_app.h"
 #include "netns.h"
-#include "pop3.h"
+#include "pop3_account.h"
 #include "pop3_server.h"
 #include "repeat.h"
 #include "temp_config.h"
@@ -34,14 +34,12 @@ class Notifier : public testing::Test {
   void SetUp() override {
     WYKE_REQUIRE_PRIVATE_NETWORK();
     gui_app([] { return new Wyke; });
-    pop3_receive_timeout_ms = 5000;
-    home.write("Mail/accounts", "[account]\nhost = 127.0.0.1\nuser = alice\npassword = secret\n", 0600);
+    write_account(home, "127.0.0.1");
     settings(300, 15);
     ASSERT_TRUE(server.start("127.0.0.1", pop3port)) << server.error();
   }
   void TearDown() override {
     close_all_windows();
-    pop3_receive_timeout_ms = 60 * 1000;
     f_config = true;
     time_count = 0;
     wyke_header.clear();
@@ -91,6 +89,7 @@ class Notifier : public testing::Test {
   BWindow* settings_window() const { return be_app->CountWindows() > 1 ? be_app->WindowAt(1) : nullptr; }
 
   TempConfigHome home;
+  ShortSessionWaits waits;
   ScriptedPop3Server server{one_message};
   BWindow* window = nullptr;
   BView* view = nullptr;
