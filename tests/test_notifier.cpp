@@ -419,10 +419,16 @@ TEST_F(Notifier, FontSizeBelowOneShowsAtTheDefaultSize) {
 
 // --- About and closing -------------------------------------------------------------------------
 
-TEST_F(Notifier, HelpKeyOpensAOneLineAboutBox) {
+TEST_F(Notifier, HelpKeyOpensAOneLineAboutBoxEvenDuringACheck) {
+  settings(0, 0);
+  pop3_receive_timeout_ms = 1500;
+  server.go_silent_at(0);  // the check holds the window's thread until the time-out
   open();
+  window->SetPulseRate(1000);
+  ASSERT_TRUE(pump_until([&] { return window->PulseRate() == 0; })) << "a check has begun";
   gui_synthetic::press_help_key(*window);
   ASSERT_TRUE(pump_until([] { return !gui_synthetic::open_alerts().empty(); }));
+  EXPECT_EQ(server.sessions_ended(), 0) << "the About box did not wait for the check";
   const std::string about = gui_synthetic::open_alerts().front();
   EXPECT_EQ(about.rfind("About: Wyke " WYKE_VERSION, 0), 0u) << about;
   EXPECT_EQ(about.find('\n'), std::string::npos) << about;
