@@ -237,32 +237,4 @@ TEST_F(Checkmail, RawLineBreakInsideALineStaysInItsField) {
   EXPECT_EQ(wyke_header, "Subject: a From: boss\nFrom: real");
 }
 
-// --- Header selection ---------------------------------------------------------------------
-
-TEST(HeaderCheck, IsAPrefixTestInListOrder) {
-  struct Case {
-    std::string line;
-    Lines headers;
-    bool want;
-  };
-  const Case cases[] = {
-      {"From: a", {"From:", "Subject:"}, true},
-      {"Subject: b", {"From:", "Subject:"}, true},
-      {"From:", {"From:"}, true},
-      {"From", {"From:"}, false},
-      {"from: a", {"From:"}, false},
-      {" From: a", {"From:"}, false},
-      {"X-From: a", {"From:"}, false},
-      {"Subject: b", {"Sub"}, true},
-      {"", {""}, true},
-      {"", {"From:"}, false},
-      {"anything", {}, false},
-  };
-  for (const Case& c : cases) {
-    const std::string before = c.line;
-    EXPECT_EQ(WykeView::header_check(c.line, c.headers), c.want) << '"' << c.line << '"';
-    EXPECT_EQ(c.line, before);
-  }
-}
-
 }  // namespace

@@ -80,6 +80,25 @@ class Notifier : public testing::Test {
     on_window([&] { value = wyke_header; });
     return value;
   }
+  // What the window measures, and what its text measures.
+  BRect window_size() {
+    BRect bounds;
+    on_window([&] { bounds = window->Bounds(); });
+    return bounds;
+  }
+  BRect text_size(int lines) {
+    float width = 0, height = 0;
+    on_window([&] {
+      for (int32 i = 0; i < lines; ++i) width = std::max(width, contents->LineWidth(i));
+      height = contents->TextHeight(0, lines - 1);
+    });
+    return BRect(0, 0, width, height);
+  }
+  BRect square_line() {
+    float line = 0;
+    on_window([&] { line = contents->TextHeight(0, 0); });
+    return BRect(0, 0, line, line);
+  }
   // Sessions the server has seen, each begun with USER.
   int checks() const {
     int n = 0;
@@ -99,80 +118,25 @@ class Notifier : public testing::Test {
 // --- Start-up ---------------------------------------------------------------------------
 
 TEST_F(Notifier, StartUpShowsTheWindowHoldingTheFirstCheck) {
-  settings(300, 15);
-  time_count = 0;
   be_app->ReadyToRun();
+  EXPECT_EQ(checks(), 1) << "the first check runs before any tick";
   ASSERT_EQ(be_app->CountWindows(), 1);
   window = be_app->WindowAt(0);
-  EXPECT_EQ(checks(), 1) << "the first check runs before any tick";
+  view = window->ChildAt(0);
+  contents = dynamic_cast<BTextView*>(view->ChildAt(0));
+  ASSERT_NE(contents, nullptr);
   EXPECT_STREQ(window->Title(), "wyke");
-  EXPECT_EQ(window->Type(), B_TITLED_WINDOW);
-  EXPECT_EQ(window->Flags(), B_NOT_RESIZABLE);
-  EXPECT_EQ(window->Workspaces(), B_ALL_WORKSPACES);
   EXPECT_STREQ(be_app->Signature(), "application/x-vnd.z_qel-Wyke");
-
   bool hidden = true;
   bigtime_t rate = 0;
-  BRect bounds;
-  float width = 0, height = 0;
-  int counted = -1;
-  std::string shown;
   on_window([&] {
     hidden = window->IsHidden();
     rate = window->PulseRate();
-    bounds = window->Bounds();
-    auto* text = dynamic_cast<BTextView*>(window->ChildAt(0)->ChildAt(0));
-    width = std::max(text->LineWidth(0), text->LineWidth(1));
-    height = text->TextHeight(0, 1);
-    shown = text->Text();
-    counted = time_count;
   });
   EXPECT_FALSE(hidden);
   EXPECT_EQ(rate, 1000000);
-  EXPECT_EQ(shown, "From: Ann <ann@example.org>\nSubject: Lunch");
-  EXPECT_EQ(bounds, BRect(0, 0, width, height));
-  EXPECT_LE(counted, 1) << "reset by the check; a real tick may have come since";
-}
-
-TEST_F(Notifier, ViewTreeHasItsNamesFramesAndFlags) {
-  open();
-  BView* background = nullptr;
-  uint32 view_flags = 0, view_mode = 0, text_flags = 0, text_mode = 0;
-  rgb_color colour{};
-  BRect text_frame, text_rect, view_frame;
-  bool editable = true, selectable = true, wraps = true;
-  int32 children = 0;
-  on_window([&] {
-    background = window->FindView("content");
-    view_flags = view->Flags();
-    view_mode = view->ResizingMode();
-    view_frame = view->Frame();
-    colour = view->ViewColor();
-    children = view->CountChildren();
-    text_flags = contents->Flags();
-    text_mode = contents->ResizingMode();
-    text_frame = contents->Frame();
-    text_rect = contents->TextRect();
-    editable = contents->IsEditable();
-    selectable = contents->IsSelectable();
-    wraps = contents->DoesWordWrap();
-  });
-  EXPECT_EQ(background, view);
-  EXPECT_STREQ(view->Name(), "content");
-  EXPECT_EQ(view_flags, B_WILL_DRAW | B_PULSE_NEEDED);
-  EXPECT_EQ(view_mode, 0x1234u);
-  EXPECT_EQ(view_frame, BRect(0, 0, 50, 50));
-  EXPECT_EQ(colour, (rgb_color{208, 208, 208, 255}));
-  EXPECT_EQ(children, 1);
-  ASSERT_NE(contents, nullptr);
-  EXPECT_STREQ(contents->Name(), "contents");
-  EXPECT_EQ(text_flags, B_WILL_DRAW);
-  EXPECT_EQ(text_mode, 0x1234u);
-  EXPECT_EQ(text_frame, BRect(0, 0, 100, 100));
-  EXPECT_EQ(text_rect, BRect(0, 0, 100, 100));
-  EXPECT_FALSE(editable);
-  EXPECT_FALSE(selectable);
-  EXPECT_FALSE(wraps);
+  EXPECT_EQ(text(), "From: Ann <ann@example.org>\nSubject: Lunch");
+  EXPECT_EQ(window_size(), text_size(2));
 }
 
 // --- The tick's timing --------------------------------------------------------------------
@@ -331,90 +295,56 @@ struct SizeCase {
   Lines maildrop;
   int fontsize;
   std::string text;
-  int lines;
+  int lines;          // measured for the window; 0: a square one line high
+  float shown_size;   // of the font
 };
 
 const std::string long_subject = "Subject: " + repeat("long ", 600) + "end";
+const std::string two_lines = "From: Ann <ann@example.org>\nSubject: Lunch";
 
 std::vector<SizeCase> size_cases() {
   Lines many;
-  for (int i = 0; i < 40; ++i) many.push_back("From: sender" + std::to_string(i) + "\r\n");
-  std::string many_text = "From: sender0";
-  for (int i = 1; i < 40; ++i) many_text += "\nFrom: sender" + std::to_string(i);
+  std::string many_text;
+  for (int i = 0; i < 40; ++i) {
+    many.push_back("From: sender" + std::to_string(i) + "\r\n");
+    many_text += (i ? "\nFrom: sender" : "From: sender") + std::to_string(i);
+  }
   return {
-      {"two_lines", one_message, 12, "From: Ann <ann@example.org>\nSubject: Lunch", 2},
-      {"large_font", one_message, 30, "From: Ann <ann@example.org>\nSubject: Lunch", 2},
-      {"many_messages_make_it_tall", many, 12, many_text, 40},
-      {"a_long_line_makes_it_wide", {long_subject + "\r\n"}, 12, long_subject, 1},
-      {"no_mail", {}, 12, "You have no mail in your maildrop.", 1},
+      {"two_lines", one_message, 12, two_lines, 2, 12},
+      {"large_font", one_message, 30, two_lines, 2, 30},
+      {"font_size_zero_shows_at_the_default", one_message, 0, two_lines, 2, 12},
+      {"negative_font_size_too", one_message, -4, two_lines, 2, 12},
+      {"many_messages_make_it_tall", many, 12, many_text, 40, 12},
+      {"a_long_line_makes_it_wide_past_the_screen", {long_subject + "\r\n"}, 12, long_subject, 1, 12},
+      {"no_mail", {}, 12, "You have no mail in your maildrop.", 1, 12},
+      {"no_kept_line", {"Date: today\r\n"}, 12, "", 0, 12},
   };
 }
 
 TEST_F(Notifier, WindowIsExactlyAsLargeAsItsText) {
   open();
+  server.stop();
   for (const SizeCase& c : size_cases()) {
     SCOPED_TRACE(c.name);
     ScriptedPop3Server one{c.maildrop};
-    server.stop();
     ASSERT_TRUE(one.start("127.0.0.1", pop3port)) << one.error();
     settings(0, 0, c.fontsize);
-    set_count(0);
     tick();
-    BRect bounds, text_rect;
-    float width = 0, height = 0;
     BFont font;
-    std::string shown;
+    BRect text_rect;
     on_window([&] {
-      bounds = window->Bounds();
+      contents->GetFontAndColor(0, &font);
       text_rect = contents->TextRect();
-      for (int32 i = 0; i < c.lines; ++i) width = std::max(width, contents->LineWidth(i));
-      height = contents->TextHeight(0, c.lines - 1);
-      contents->GetFontAndColor(0, &font);
-      shown = contents->Text();
     });
-    EXPECT_EQ(shown, c.text);
-    EXPECT_EQ(font.Size(), c.fontsize);
-    EXPECT_GT(width, 0);
-    EXPECT_EQ(bounds, BRect(0, 0, width, height));
-    EXPECT_EQ(text_rect, bounds);
-    EXPECT_GT(height, c.lines * 12) << "every line counts";
-    if (c.text.size() > 1000) {
-      EXPECT_GT(width, 2000) << "past the screen's edge";
-    }
+    EXPECT_EQ(text(), c.text);
+    EXPECT_EQ(font.Size(), c.shown_size);
+    EXPECT_EQ(snapshot_settings().fontsize, c.fontsize) << "the setting stays as it was";
+    const BRect want = c.lines > 0 ? text_size(c.lines) : square_line();
+    EXPECT_EQ(window_size(), want);
+    EXPECT_EQ(text_rect, want);
+    EXPECT_GT(want.Height(), c.lines * 12);
+    EXPECT_GT(want.Width(), c.text.size() > 1000 ? 2000 : 0);
   }
-}
-
-TEST_F(Notifier, NoKeptLineLeavesASquareOneLineHigh) {
-  server.set_maildrop({"Date: today\r\n"});
-  settings(0, 0);
-  open();
-  tick();
-  BRect bounds;
-  float line = 0;
-  on_window([&] {
-    bounds = window->Bounds();
-    line = contents->TextHeight(0, 0);
-  });
-  EXPECT_EQ(text(), "");
-  EXPECT_GT(line, 0);
-  EXPECT_EQ(bounds, BRect(0, 0, line, line));
-}
-
-TEST_F(Notifier, FontSizeBelowOneShowsAtTheDefaultSize) {
-  open();
-  BRect at_default, at_zero;
-  for (int points : {12, 0, -4}) {
-    settings(0, 0, points);
-    tick();
-    BFont font;
-    on_window([&] {
-      contents->GetFontAndColor(0, &font);
-      (points == 12 ? at_default : at_zero) = window->Bounds();
-    });
-    EXPECT_EQ(font.Size(), 12) << points;
-    EXPECT_EQ(snapshot_settings().fontsize, points) << "the setting stays as typed";
-  }
-  EXPECT_EQ(at_zero, at_default);
 }
 
 // --- About and closing -------------------------------------------------------------------------
