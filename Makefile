@@ -21,6 +21,14 @@ build: deps
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The notifier against the bundled demo server, with settings of its own.
+demo: build
+	./tools/demo.sh $(BUILD)
+
+# The notifier with your own settings (~/.config/Wyke, ~/.config/Mail/accounts).
+run: build
+	./$(BUILD)/wyke
+
 bench: deps
 	cmake -S . -B build-bench -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DWYKE_BENCH=ON
 	cmake --build build-bench -j $(JOBS)
@@ -35,7 +43,9 @@ fuzz: deps
 	./fuzz/run.sh build-fuzz
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer, then
-# the threaded (GUI and notifier) suites under ThreadSanitizer.
+# the threaded (GUI and notifier) suites under ThreadSanitizer. The end-to-end
+# scripts stay out of that: Qt's own X11 and D-Bus threads, which the
+# sanitizer cannot see into, make reports that are not the program's.
 TSAN_SUITES ?= gui|config|wyke|checkmail|notifier
 sanitize: deps
 	cmake -S . -B build-asan -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWYKE_SANITIZE=address,undefined
@@ -43,7 +53,7 @@ sanitize: deps
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
 	cmake -S . -B build-tsan -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWYKE_SANITIZE=thread
 	cmake --build build-tsan -j $(JOBS)
-	cd build-tsan && ctest --output-on-failure -j $(JOBS) -R '$(TSAN_SUITES)'
+	cd build-tsan && ctest --output-on-failure -j $(JOBS) -R '$(TSAN_SUITES)' -E '^e2e_'
 
 clean:
 	rm -rf $(BUILD) build-*

@@ -66,10 +66,13 @@ port_110_free() {
 in_place() {
   if [ "$(id -u)" -eq 0 ] && port_110_free; then
     run_pair "$@"
-  else
+  elif unshare -rn true 2>/dev/null; then
     export -f run_pair
     export wyke server here settings
     unshare -rn bash -c 'ip link set lo up && run_pair "$@"' demo "$@"
+  else
+    echo "demo: port 110 needs root, or user namespaces for a private network (unshare -rn)" >&2
+    return 1
   fi
 }
 
