@@ -52,6 +52,8 @@ trap cleanup EXIT
 
 fail() {
   echo "e2e FAILED: $*" >&2
+  echo "windows (id, desktop, pid, title):" >&2
+  wmctrl -l -p >&2 || true
   exit 1
 }
 

@@ -40,13 +40,16 @@ else
     '<openbox_config xmlns="http://openbox.org/3.4/rc">' \
     '  <theme><animateIconify>no</animateIconify></theme>' '</openbox_config>' >"$runtime/openbox.xml"
 fi
-openbox --sm-disable --config-file "$runtime/openbox.xml" >"$runtime/openbox.log" 2>&1 &
+# Openbox runs its start-up command once it manages windows.
+openbox --sm-disable --config-file "$runtime/openbox.xml" --startup "touch $runtime/wm-ready" \
+  >"$runtime/openbox.log" 2>&1 &
 wm_pid=$!
-# The window manager is ready once it owns the screen's WM selection.
-for _ in $(seq 100); do
-  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+for _ in $(seq 400); do
+  [ -e "$runtime/wm-ready" ] && break
+  kill -0 "$wm_pid" 2>/dev/null || break
   sleep 0.05
 done
+[ -e "$runtime/wm-ready" ] || { cat "$runtime/openbox.log" >&2; echo "openbox did not start" >&2; exit 1; }
 
 status=0
 "$@" || status=$?
