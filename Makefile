@@ -21,6 +21,14 @@ build: deps
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The notifier against the bundled demo server, with settings of its own.
+demo: build
+	./tools/demo.sh $(BUILD)
+
+# The notifier with your own settings (~/.config/Wyke, ~/.config/Mail/accounts).
+run: build
+	./$(BUILD)/wyke
+
 bench: deps
 	cmake -S . -B build-bench -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DWYKE_BENCH=ON
 	cmake --build build-bench -j $(JOBS)

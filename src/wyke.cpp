@@ -1,5 +1,15 @@
 #include "wyke.h"
 
+#include <algorithm>
+#include <climits>
+
+#include "gui/alert.h"
+#include "gui/font.h"
+#include "gui/message.h"
+#include "mimetool.h"
+#include "pop3.h"
+#include "wykesub.h"
+
 // Zero and empty until load() gives them their values.
 int fontsize = 0;
 int checkmail_timer = 0;
@@ -10,3 +20,212 @@ std::atomic<bool> f_config{true};
 
 int time_count = 0;
 std::string wyke_header;
+
+settings_snapshot snapshot_settings() {
+  std::lock_guard lock(settings_lock);
+  return {fontsize, checkmail_timer, closewindow_timer, show_header};
+}
+
+namespace {
+
+constexpr bigtime_t one_second = 1000000;
+constexpr rgb_color background = {208, 208, 208, 255};
+
+// --- Reading the maildrop ------------------------------------------------------
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+// A line ends in CR LF; one cut short by a closed connection ends where it
+// stopped and counts as whole.
+void strip_line_end(std::string& p) {
+  if (!p.empty() && p.back() == '\n') p.pop_back();
+  if (!p.empty() && p.back() == '\r') p.pop_back();
+}
+
+// A field is one line of the notifier: a CR or LF inside it, sent raw or
+// encoded, would start a line of its own that no field asked for.
+std::string one_line(std::string text) {
+  std::replace_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+  return text;
+}
+
+// The header lines of message `i` that `headers` asks for, appended to
+// wyke_header after the `lines` already there, continuation lines joined to
+// their field. Returns the lines added; a failed TOP adds none.
+int list_message(POP3& mes, int i, const std::vector<std::string>& headers, int lines) {
+  if (mes.TOP(i, 0) != POP3::POP3_COMMAND_SUCSESS) return 0;
+  int added = 0;
+  bool print = false;
+  for (std::string p = mes.GetData(); !p.empty(); p = mes.GetData()) {
+    strip_line_end(p);
+    if (print && !p.empty() && is_blank(p[0])) {
+      const std::string::size_type text = p.find_first_not_of(" \t");
+      if (text != std::string::npos) wyke_header += one_line(decode_header(p.substr(text)));
+    } else if (WykeView::header_check(p, headers)) {
+      if (lines + added > 0) wyke_header += "\n";
+      wyke_header += one_line(decode_header(p));
+      ++added;
+      print = true;
+    } else {
+      print = false;
+    }
+  }
+  return added;
+}
+
+// Every message, asking the count again before each one.
+int list_maildrop(POP3& mes, const std::vector<std::string>& headers) {
+  if (mes.GetMsgNum() <= 0) {
+    wyke_header = no_mail_text;
+    return 1;
+  }
+  int lines = 0;
+  for (int i = 1; i <= mes.GetMsgNum(); ++i) lines += list_message(mes, i, headers, lines);
+  return lines;
+}
+
+// --- Showing the result -----------------------------------------------------------
+
+// A size below 1 would shrink the text, and the window with it, to nothing
+// left to click; the setting itself stays as it was typed.
+float display_size(int points) { return points >= 1 ? static_cast<float>(points) : default_fontsize; }
+
+// Puts wyke_header in the text view and sizes the window to it exactly.
+void show_text(BWindow* window, BTextView* contents, int headers_num, int points) {
+  contents->SetText(wyke_header.c_str(), static_cast<int32>(wyke_header.size()));
+  BFont font;
+  contents->GetFontAndColor(0, &font);
+  font.SetSize(display_size(points));
+  contents->SetFontAndColor(&font, B_FONT_ALL);
+
+  float length = 0;
+  for (int32 i = 0; i < headers_num; ++i) length = std::max(length, contents->LineWidth(i));
+  float height = contents->TextHeight(0, headers_num - 1);
+  // No line kept: a square one line high stays, something to click on.
+  if (headers_num == 0) length = height = contents->TextHeight(0, 0);
+
+  contents->SetTextRect(BRect(0, 0, length, height));
+  window->ResizeTo(length, height);
+}
+
+}  // namespace
+
+// --- The application -------------------------------------------------------------
+
+Wyke::Wyke() : BApplication("application/x-vnd.z_qel-Wyke") {}
+
+Wyke::~Wyke() = default;
+
+void Wyke::ReadyToRun() {
+  WykeWin* windowObj =
+      new WykeWin(BRect(50, 50, 100, 100), "wyke", B_TITLED_WINDOW, B_NOT_RESIZABLE, B_ALL_WORKSPACES);
+  windowObj->SetPulseRate(one_second);
+  time_count = snapshot_settings().checkmail_timer;
+  WindowAt(0)->ChildAt(0)->Pulse();
+  windowObj->Show();
+}
+
+void Wyke::AboutRequested() {
+  (new BAlert("About", "Wyke " WYKE_VERSION ": lists the new mail waiting on your POP3 server.", "OK", nullptr,
+              nullptr, B_WIDTH_AS_USUAL, B_INFO_ALERT))
+      ->Go();
+}
+
+// --- The window ---------------------------------------------------------------------
+
+WykeWin::WykeWin(BRect frame, const char* title, window_type type, uint32 flags, uint32 workspaces)
+    : BWindow(frame, title, type, flags, workspaces) {
+  WykeView* viewObj = new WykeView(Bounds(), "content", B_FOLLOW_ALL, B_WILL_DRAW);
+  AddChild(viewObj);
+}
+
+WykeWin::~WykeWin() = default;
+
+void WykeWin::Quit() {
+  be_app->PostMessage(B_QUIT_REQUESTED, be_app, nullptr);
+  BWindow::Quit();
+}
+
+// --- The background view --------------------------------------------------------------
+
+WykeView::WykeView(BRect frame, const char* name, uint32 resizing_mode, uint32 flags)
+    : BView(frame, name, resizing_mode, flags | B_PULSE_NEEDED) {
+  WykeTextView* contents =
+      new WykeTextView(BRect(0, 0, 100, 100), "contents", BRect(0, 0, 100, 100), B_FOLLOW_ALL, B_WILL_DRAW);
+  contents->MakeEditable(false);
+  contents->MakeSelectable(false);
+  contents->SetWordWrap(false);
+  AddChild(contents);
+  SetViewColor(background);
+}
+
+WykeView::~WykeView() { wyke_header = ""; }
+
+void WykeView::Pulse() {
+  if (!f_config) return;
+  const settings_snapshot settings = snapshot_settings();
+  BWindow* window = Window();
+
+  // Counted wide: with the largest interval there is no int one past it.
+  const long long count = static_cast<long long>(time_count) + 1;
+  time_count = static_cast<int>(std::min<long long>(count, INT_MAX));
+  if (count == settings.closewindow_timer) window->Minimize(true);
+  if (count <= settings.checkmail_timer) return;
+
+  const bigtime_t time = window->PulseRate();
+  window->SetPulseRate(0);
+  const int headers_num = checkmail(settings.show_header);
+  const bool status = window->IsActive();
+  show_text(window, static_cast<BTextView*>(ChildAt(0)), headers_num, settings.fontsize);
+  window->Minimize(false);
+  window->Activate(status);
+  time_count = 0;
+  window->SetPulseRate(time);
+}
+
+int WykeView::checkmail(const std::vector<std::string>& headers) {
+  POP3 mes(0);
+  int lines = 1;
+  wyke_header = "";
+  switch (mes.Connect()) {
+    case POP3::POP3_UNKNOWN_HOST:
+      wyke_header = "Unknown Host";
+      break;
+    case POP3::POP3_UNKNOWN_USER:
+      wyke_header = "Unknown User";
+      break;
+    case POP3::POP3_WRONG_PASSWORD:
+      wyke_header = "Wrong Password";
+      break;
+    case POP3::POP3_COMMAND_SUCSESS:
+      lines = list_maildrop(mes, headers);
+      break;
+    default:
+      wyke_header = "Error";
+  }
+  mes.QUIT();
+  return lines;
+}
+
+bool WykeView::header_check(const std::string& p, const std::vector<std::string>& headers) {
+  for (const std::string& entry : headers)
+    if (p.compare(0, entry.size(), entry) == 0) return true;
+  return false;
+}
+
+// --- The text view -----------------------------------------------------------------------
+
+WykeTextView::WykeTextView(BRect frame, const char* name, BRect text_rect, uint32 resizing_mode, uint32 flags)
+    : BTextView(frame, name, text_rect, resizing_mode, flags) {}
+
+WykeTextView::~WykeTextView() = default;
+
+void WykeTextView::MouseDown(BPoint) {
+  const BMessage* message = Window()->CurrentMessage();
+  int32 mouse_button = 0;
+  if (message == nullptr || message->FindInt32("buttons", &mouse_button) != B_OK) return;
+  if (mouse_button != B_SECONDARY_MOUSE_BUTTON) return;
+  f_config = false;
+  config();
+  time_count = snapshot_settings().checkmail_timer;
+}

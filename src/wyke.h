@@ -7,6 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "gui/application.h"
+#include "gui/text_view.h"
+#include "gui/view.h"
+#include "gui/window.h"
+
 // --- Settings (meaning and defaults: wykesub.h) -------------------------------
 
 extern int fontsize;           // points
@@ -23,7 +28,77 @@ extern std::mutex settings_lock;
 // and by settings windows' threads, hence atomic.
 extern std::atomic<bool> f_config;
 
+// The four settings as one tick sees them.
+struct settings_snapshot {
+  int fontsize;
+  int checkmail_timer;
+  int closewindow_timer;
+  std::vector<std::string> show_header;
+};
+// Copies them together under settings_lock. Any thread.
+settings_snapshot snapshot_settings();
+
 // --- Check-cycle state -------------------------------------------------------
 
 extern int time_count;            // ticks since the last check ended
 extern std::string wyke_header;   // the notifier text: UTF-8, lines joined by "\n"
+
+inline constexpr const char* no_mail_text = "You have no mail in your maildrop.";
+
+// --- The application ---------------------------------------------------------
+
+// Runs on the main thread: its hooks run there too.
+class Wyke : public BApplication {
+ public:
+  Wyke();  // signature "application/x-vnd.z_qel-Wyke"
+  ~Wyke() override;
+  // Makes the notifier window, runs the first check and only then shows the
+  // window, so that it first appears holding its result.
+  void ReadyToRun() override;
+  // A one-line notice in an alert that does not wait.
+  void AboutRequested() override;
+};
+
+// --- The notifier window and its views ------------------------------------------
+
+// The notifier: a background view that ticks, holding the text view.
+class WykeWin : public BWindow {
+ public:
+  WykeWin(BRect frame, const char* title, window_type type, uint32 flags, uint32 workspaces);
+  ~WykeWin() override;
+  // Closing the notifier ends the program: the application is asked to quit.
+  void Quit() override;
+};
+
+// "content": ticks once a second and runs the check cycle. Its first child
+// is the text view.
+class WykeView : public BView {
+ public:
+  WykeView(BRect frame, const char* name, uint32 resizing_mode, uint32 flags);
+  // Empties wyke_header.
+  ~WykeView() override;
+
+  // One tick: counts, minimizes on the closing tick, and on the tick after
+  // the interval runs a check and shows its result sized to the text. The
+  // window's thread; once on the application's thread at start-up.
+  void Pulse() override;
+
+  // One POP3 session with account 0 that rebuilds wyke_header from the header
+  // lines beginning with one of `headers`, or sets it to the failure or
+  // no-mail text. Returns its line count. Touches no window, view or
+  // setting: any thread may call it, with or without an application.
+  static int checkmail(const std::vector<std::string>& headers);
+  // True when `p` begins with one of `headers` (case-sensitive; an empty
+  // entry matches every line).
+  static bool header_check(const std::string& p, const std::vector<std::string>& headers);
+};
+
+// "contents": the notifier text, neither editable nor selectable.
+class WykeTextView : public BTextView {
+ public:
+  WykeTextView(BRect frame, const char* name, BRect text_rect, uint32 resizing_mode, uint32 flags);
+  ~WykeTextView() override;
+  // The secondary button alone opens a settings window and pauses the cycle
+  // until it closes; every other press does nothing.
+  void MouseDown(BPoint where) override;
+};

@@ -29,7 +29,18 @@ done
 export DISPLAY=":$display" XDG_RUNTIME_DIR="$runtime"
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 
-openbox --sm-disable >"$runtime/openbox.log" 2>&1 &
+# The system's openbox settings without the iconify animation: a window is
+# where it belongs as soon as the window manager says it is shown, so a
+# script can click it at once.
+rc=/etc/xdg/openbox/rc.xml
+if [ -r "$rc" ]; then
+  sed 's|<animateIconify>yes</animateIconify>|<animateIconify>no</animateIconify>|' "$rc" >"$runtime/openbox.xml"
+else
+  printf '%s\n' '<?xml version="1.0" encoding="UTF-8"?>' \
+    '<openbox_config xmlns="http://openbox.org/3.4/rc">' \
+    '  <theme><animateIconify>no</animateIconify></theme>' '</openbox_config>' >"$runtime/openbox.xml"
+fi
+openbox --sm-disable --config-file "$runtime/openbox.xml" >"$runtime/openbox.log" 2>&1 &
 wm_pid=$!
 # The window manager is ready once it owns the screen's WM selection.
 for _ in $(seq 100); do

@@ -1,0 +1,444 @@
+// The notifier offscreen, against a scripted server: start-up, the view tree,
+// the tick's timing, the window sized to its text, the clicks that open the
+// settings window, the About box and closing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "gui/alert.h"
+#include "gui/controls.h"
+#include "gui/synthetic.h"
+#include "gui_app.h"
+#include "netns.h"
+#include "pop3.h"
+#include "pop3_server.h"
+#include "repeat.h"
+#include "temp_config.h"
+#include "wyke.h"
+#include "wykesub.h"
+
+namespace {
+
+using namespace wyke_test;
+using Lines = std::vector<std::string>;
+
+const Lines one_message = {"From: Ann <ann@example.org>\r\nSubject: Lunch\r\n"};
+
+class Notifier : public testing::Test {
+ protected:
+  void SetUp() override {
+    WYKE_REQUIRE_PRIVATE_NETWORK();
+    gui_app([] { return new Wyke; });
+    pop3_receive_timeout_ms = 5000;
+    home.write("Mail/accounts", "[account]\nhost = 127.0.0.1\nuser = alice\npassword = secret\n", 0600);
+    settings(300, 15);
+    ASSERT_TRUE(server.start("127.0.0.1", pop3port)) << server.error();
+  }
+  void TearDown() override {
+    close_all_windows();
+    pop3_receive_timeout_ms = 60 * 1000;
+    f_config = true;
+    time_count = 0;
+    wyke_header.clear();
+  }
+
+  void settings(int check, int close, int font = 12, Lines headers = {"From:", "Subject:"}) {
+    std::lock_guard lock(settings_lock);
+    checkmail_timer = check;
+    closewindow_timer = close;
+    fontsize = font;
+    show_header = std::move(headers);
+  }
+  // A notifier that ticks only when a test says so.
+  void open() {
+    window = new WykeWin(BRect(50, 50, 100, 100), "wyke", B_TITLED_WINDOW, B_NOT_RESIZABLE, B_ALL_WORKSPACES);
+    window->SetPulseRate(0);
+    view = window->ChildAt(0);
+    contents = dynamic_cast<BTextView*>(view->ChildAt(0));
+    window->Show();
+  }
+  void on_window(std::function<void()> fn) { ASSERT_TRUE(on_window_thread(*window, std::move(fn))); }
+  void tick() { on_window([&] { view->Pulse(); }); }
+  int count() {
+    int value = 0;
+    on_window([&] { value = time_count; });
+    return value;
+  }
+  void set_count(int value) {
+    on_window([&] { time_count = value; });
+  }
+  bool minimized() {
+    bool value = false;
+    on_window([&] { value = window->IsMinimized(); });
+    return value;
+  }
+  std::string text() {
+    std::string value;
+    on_window([&] { value = wyke_header; });
+    return value;
+  }
+  // Sessions the server has seen, each begun with USER.
+  int checks() const {
+    int n = 0;
+    for (const std::string& line : server.log()) n += line == "USER alice";
+    return n;
+  }
+  BWindow* settings_window() const { return be_app->CountWindows() > 1 ? be_app->WindowAt(1) : nullptr; }
+
+  TempConfigHome home;
+  ScriptedPop3Server server{one_message};
+  BWindow* window = nullptr;
+  BView* view = nullptr;
+  BTextView* contents = nullptr;
+};
+
+// --- Start-up ---------------------------------------------------------------------------
+
+TEST_F(Notifier, StartUpShowsTheWindowHoldingTheFirstCheck) {
+  settings(300, 15);
+  time_count = 0;
+  be_app->ReadyToRun();
+  ASSERT_EQ(be_app->CountWindows(), 1);
+  window = be_app->WindowAt(0);
+  EXPECT_EQ(checks(), 1) << "the first check runs before any tick";
+  EXPECT_STREQ(window->Title(), "wyke");
+  EXPECT_EQ(window->Type(), B_TITLED_WINDOW);
+  EXPECT_EQ(window->Flags(), B_NOT_RESIZABLE);
+  EXPECT_EQ(window->Workspaces(), B_ALL_WORKSPACES);
+  EXPECT_STREQ(be_app->Signature(), "application/x-vnd.z_qel-Wyke");
+
+  bool hidden = true;
+  bigtime_t rate = 0;
+  BRect bounds;
+  float width = 0, height = 0;
+  int counted = -1;
+  std::string shown;
+  on_window([&] {
+    hidden = window->IsHidden();
+    rate = window->PulseRate();
+    bounds = window->Bounds();
+    auto* text = dynamic_cast<BTextView*>(window->ChildAt(0)->ChildAt(0));
+    width = std::max(text->LineWidth(0), text->LineWidth(1));
+    height = text->TextHeight(0, 1);
+    shown = text->Text();
+    counted = time_count;
+  });
+  EXPECT_FALSE(hidden);
+  EXPECT_EQ(rate, 1000000);
+  EXPECT_EQ(shown, "From: Ann <ann@example.org>\nSubject: Lunch");
+  EXPECT_EQ(bounds, BRect(0, 0, width, height));
+  EXPECT_LE(counted, 1) << "reset by the check; a real tick may have come since";
+}
+
+TEST_F(Notifier, ViewTreeHasItsNamesFramesAndFlags) {
+  open();
+  BView* background = nullptr;
+  uint32 view_flags = 0, view_mode = 0, text_flags = 0, text_mode = 0;
+  rgb_color colour{};
+  BRect text_frame, text_rect, view_frame;
+  bool editable = true, selectable = true, wraps = true;
+  int32 children = 0;
+  on_window([&] {
+    background = window->FindView("content");
+    view_flags = view->Flags();
+    view_mode = view->ResizingMode();
+    view_frame = view->Frame();
+    colour = view->ViewColor();
+    children = view->CountChildren();
+    text_flags = contents->Flags();
+    text_mode = contents->ResizingMode();
+    text_frame = contents->Frame();
+    text_rect = contents->TextRect();
+    editable = contents->IsEditable();
+    selectable = contents->IsSelectable();
+    wraps = contents->DoesWordWrap();
+  });
+  EXPECT_EQ(background, view);
+  EXPECT_STREQ(view->Name(), "content");
+  EXPECT_EQ(view_flags, B_WILL_DRAW | B_PULSE_NEEDED);
+  EXPECT_EQ(view_mode, 0x1234u);
+  EXPECT_EQ(view_frame, BRect(0, 0, 50, 50));
+  EXPECT_EQ(colour, (rgb_color{208, 208, 208, 255}));
+  EXPECT_EQ(children, 1);
+  ASSERT_NE(contents, nullptr);
+  EXPECT_STREQ(contents->Name(), "contents");
+  EXPECT_EQ(text_flags, B_WILL_DRAW);
+  EXPECT_EQ(text_mode, 0x1234u);
+  EXPECT_EQ(text_frame, BRect(0, 0, 100, 100));
+  EXPECT_EQ(text_rect, BRect(0, 0, 100, 100));
+  EXPECT_FALSE(editable);
+  EXPECT_FALSE(selectable);
+  EXPECT_FALSE(wraps);
+}
+
+// --- The tick's timing --------------------------------------------------------------------
+
+struct TimingCase {
+  const char* name;
+  int checktime, closetime;
+  int minimized_from;  // first tick after a check that leaves the window minimized; 0: none
+};
+
+const std::vector<TimingCase> timing_cases = {
+    {"defaults", 300, 15, 15},
+    {"closes_on_its_tick", 5, 2, 2},
+    {"closes_on_the_first_tick", 5, 1, 1},
+    {"closes_on_the_last_tick_before_the_check", 5, 5, 5},
+    {"zero_never_closes", 5, 0, 0},
+    {"negative_never_closes", 5, -3, 0},
+    {"two_past_the_interval_never_closes", 5, 7, 0},
+};
+
+TEST_F(Notifier, MinimizesOnItsTickAndChecksOnTheTickAfterTheInterval) {
+  open();
+  for (const TimingCase& c : timing_cases) {
+    SCOPED_TRACE(c.name);
+    settings(c.checktime, c.closetime);
+    on_window([&] { window->Minimize(false); });
+    set_count(0);
+    const int before = checks();
+    for (int t = 1; t <= c.checktime; ++t) {
+      tick();
+      ASSERT_EQ(count(), t);
+      ASSERT_EQ(checks(), before) << "tick " << t;
+      ASSERT_EQ(minimized(), c.minimized_from != 0 && t >= c.minimized_from) << "tick " << t;
+    }
+    tick();
+    EXPECT_EQ(checks(), before + 1) << "tick " << c.checktime + 1;
+    EXPECT_EQ(count(), 0);
+    EXPECT_FALSE(minimized()) << "every check restores the window";
+  }
+}
+
+TEST_F(Notifier, CloseTimeOnePastTheIntervalMinimizesOnTheCheckTickAndTheCheckRestores) {
+  settings(3, 4);
+  pop3_receive_timeout_ms = 400;
+  server.go_silent_at(0);  // the check lasts one receive time-out
+  open();
+  set_count(3);
+  ASSERT_TRUE(gui_detail::post_call(*window, [&] { view->Pulse(); }));
+  // The window's thread is in the session: look at the widget from here.
+  EXPECT_TRUE(pump_until([&] { return window->IsMinimized(); }));
+  EXPECT_TRUE(pump_until([&] { return !window->IsMinimized() && server.sessions_ended() == 1; }));
+  EXPECT_EQ(text(), "Error");
+  EXPECT_FALSE(minimized());
+}
+
+TEST_F(Notifier, TheLargestIntervalStillChecksWhenAsked) {
+  settings(INT_MAX, 15);
+  open();
+  set_count(INT_MAX);
+  tick();
+  EXPECT_EQ(checks(), 1);
+  EXPECT_EQ(count(), 0);
+}
+
+TEST_F(Notifier, TicksStopDuringTheCheckAndTheRateComesBack) {
+  settings(2, 0);
+  pop3_receive_timeout_ms = 300;
+  server.go_silent_at(0);  // each check lasts one receive time-out
+  open();
+  window->SetPulseRate(20000);
+  EXPECT_TRUE(pump_until([&] { return window->PulseRate() == 0; })) << "stopped while the session runs";
+  EXPECT_TRUE(pump_until([&] { return window->PulseRate() == 20000 && server.sessions_ended() >= 1; }))
+      << "restored afterwards";
+}
+
+// --- The settings window ---------------------------------------------------------------
+
+struct ReturnCase {
+  const char* name;
+  int new_checktime;
+  int ticks_to_check;  // after the settings window closed
+};
+
+const std::vector<ReturnCase> return_cases = {
+    {"same_interval_checks_at_once", 5, 1},
+    {"smaller_interval_checks_at_once", 2, 1},
+    {"larger_interval_waits_the_difference", 8, 4},
+};
+
+TEST_F(Notifier, SecondaryClickPausesTheCycleUntilTheSettingsWindowCloses) {
+  open();
+  for (const ReturnCase& c : return_cases) {
+    SCOPED_TRACE(c.name);
+    settings(5, 0);
+    set_count(2);
+    gui_synthetic::click(*contents, BPoint(2, 2), B_SECONDARY_MOUSE_BUTTON);
+    ASSERT_TRUE(pump_until([&] { return settings_window() != nullptr; }));
+    EXPECT_FALSE(f_config);
+    EXPECT_EQ(count(), 5);
+    const int before = checks();
+    for (int t = 0; t < 3; ++t) tick();
+    EXPECT_EQ(count(), 5) << "paused ticks do not count";
+    EXPECT_EQ(checks(), before);
+
+    settings(c.new_checktime, 0);
+    BWindow* form = settings_window();
+    BView* cancel = nullptr;
+    ASSERT_TRUE(on_window_thread(*form, [&] { cancel = form->FindView("Cancel button"); }));
+    gui_synthetic::click(*cancel, BPoint(10, 8), B_PRIMARY_MOUSE_BUTTON);
+    ASSERT_TRUE(pump_until([&] { return be_app->CountWindows() == 1 && f_config; }));
+    int ticks = 0;
+    while (checks() == before && ticks < 20) {
+      tick();
+      ++ticks;
+    }
+    EXPECT_EQ(ticks, c.ticks_to_check);
+  }
+}
+
+TEST_F(Notifier, ASecondSecondaryClickOpensAnotherSettingsWindow) {
+  settings(7, 0);
+  open();
+  for (int open_windows = 2; open_windows <= 3; ++open_windows) {
+    f_config = true;
+    set_count(1);
+    gui_synthetic::click(*contents, BPoint(2, 2), B_SECONDARY_MOUSE_BUTTON);
+    ASSERT_TRUE(pump_until([&] { return be_app->CountWindows() == open_windows; }));
+    EXPECT_FALSE(f_config);
+    EXPECT_EQ(count(), 7);
+  }
+}
+
+TEST_F(Notifier, OtherPressesDoNothing) {
+  settings(9, 0);
+  open();
+  set_count(3);
+  for (int32 buttons : {B_PRIMARY_MOUSE_BUTTON, B_TERTIARY_MOUSE_BUTTON,
+                        B_PRIMARY_MOUSE_BUTTON | B_SECONDARY_MOUSE_BUTTON,
+                        B_SECONDARY_MOUSE_BUTTON | B_TERTIARY_MOUSE_BUTTON}) {
+    gui_synthetic::click(*contents, BPoint(2, 2), buttons);
+  }
+  BMessage no_buttons(B_MOUSE_DOWN);
+  window->PostMessage(&no_buttons, contents);
+  on_window([] {});  // after every press above
+  EXPECT_EQ(be_app->CountWindows(), 1);
+  EXPECT_TRUE(f_config);
+  EXPECT_EQ(count(), 3);
+  EXPECT_EQ(checks(), 0);
+  EXPECT_FALSE(minimized());
+}
+
+// --- The window sized to its text -----------------------------------------------------------
+
+struct SizeCase {
+  const char* name;
+  Lines maildrop;
+  int fontsize;
+  std::string text;
+  int lines;
+};
+
+const std::string long_subject = "Subject: " + repeat("long ", 600) + "end";
+
+std::vector<SizeCase> size_cases() {
+  Lines many;
+  for (int i = 0; i < 40; ++i) many.push_back("From: sender" + std::to_string(i) + "\r\n");
+  std::string many_text = "From: sender0";
+  for (int i = 1; i < 40; ++i) many_text += "\nFrom: sender" + std::to_string(i);
+  return {
+      {"two_lines", one_message, 12, "From: Ann <ann@example.org>\nSubject: Lunch", 2},
+      {"large_font", one_message, 30, "From: Ann <ann@example.org>\nSubject: Lunch", 2},
+      {"many_messages_make_it_tall", many, 12, many_text, 40},
+      {"a_long_line_makes_it_wide", {long_subject + "\r\n"}, 12, long_subject, 1},
+      {"no_mail", {}, 12, "You have no mail in your maildrop.", 1},
+  };
+}
+
+TEST_F(Notifier, WindowIsExactlyAsLargeAsItsText) {
+  open();
+  for (const SizeCase& c : size_cases()) {
+    SCOPED_TRACE(c.name);
+    ScriptedPop3Server one{c.maildrop};
+    server.stop();
+    ASSERT_TRUE(one.start("127.0.0.1", pop3port)) << one.error();
+    settings(0, 0, c.fontsize);
+    set_count(0);
+    tick();
+    BRect bounds, text_rect;
+    float width = 0, height = 0;
+    BFont font;
+    std::string shown;
+    on_window([&] {
+      bounds = window->Bounds();
+      text_rect = contents->TextRect();
+      for (int32 i = 0; i < c.lines; ++i) width = std::max(width, contents->LineWidth(i));
+      height = contents->TextHeight(0, c.lines - 1);
+      contents->GetFontAndColor(0, &font);
+      shown = contents->Text();
+    });
+    EXPECT_EQ(shown, c.text);
+    EXPECT_EQ(font.Size(), c.fontsize);
+    EXPECT_GT(width, 0);
+    EXPECT_EQ(bounds, BRect(0, 0, width, height));
+    EXPECT_EQ(text_rect, bounds);
+    EXPECT_GT(height, c.lines * 12) << "every line counts";
+    if (c.text.size() > 1000) {
+      EXPECT_GT(width, 2000) << "past the screen's edge";
+    }
+  }
+}
+
+TEST_F(Notifier, NoKeptLineLeavesASquareOneLineHigh) {
+  server.set_maildrop({"Date: today\r\n"});
+  settings(0, 0);
+  open();
+  tick();
+  BRect bounds;
+  float line = 0;
+  on_window([&] {
+    bounds = window->Bounds();
+    line = contents->TextHeight(0, 0);
+  });
+  EXPECT_EQ(text(), "");
+  EXPECT_GT(line, 0);
+  EXPECT_EQ(bounds, BRect(0, 0, line, line));
+}
+
+TEST_F(Notifier, FontSizeBelowOneShowsAtTheDefaultSize) {
+  open();
+  BRect at_default, at_zero;
+  for (int points : {12, 0, -4}) {
+    settings(0, 0, points);
+    tick();
+    BFont font;
+    on_window([&] {
+      contents->GetFontAndColor(0, &font);
+      (points == 12 ? at_default : at_zero) = window->Bounds();
+    });
+    EXPECT_EQ(font.Size(), 12) << points;
+    EXPECT_EQ(snapshot_settings().fontsize, points) << "the setting stays as typed";
+  }
+  EXPECT_EQ(at_zero, at_default);
+}
+
+// --- About and closing -------------------------------------------------------------------------
+
+TEST_F(Notifier, HelpKeyOpensAOneLineAboutBox) {
+  open();
+  gui_synthetic::press_help_key(*window);
+  ASSERT_TRUE(pump_until([] { return !gui_synthetic::open_alerts().empty(); }));
+  const std::string about = gui_synthetic::open_alerts().front();
+  EXPECT_EQ(about.rfind("About: Wyke " WYKE_VERSION, 0), 0u) << about;
+  EXPECT_EQ(about.find('\n'), std::string::npos) << about;
+}
+
+TEST_F(Notifier, ClosingTheNotifierQuitsTheApplicationAndEmptiesTheText) {
+  settings(0, 0);
+  open();
+  tick();
+  ASSERT_EQ(text(), "From: Ann <ann@example.org>\nSubject: Lunch");
+  config();  // a settings window goes too
+  ASSERT_EQ(be_app->CountWindows(), 2);
+  gui_synthetic::close_box(*window);
+  EXPECT_TRUE(pump_until([] { return be_app->CountWindows() == 0; }));
+  EXPECT_EQ(wyke_header, "");
+}
+
+}  // namespace
