@@ -152,7 +152,12 @@ const std::string POP3::GetData() {
   char previous = 0;
   bool complete = false;
   bool cut = false;
+  std::size_t run = 0;
   while (!complete) {
+    if (run >= pop3_max_line_run) {
+      GiveUp();
+      break;
+    }
     if (pop3_read_begin == pop3_read_end && !ReadMore()) break;
     const char* begin = pop3_read_buffer.data() + pop3_read_begin;
     const std::size_t available = pop3_read_end - pop3_read_begin;
@@ -165,6 +170,7 @@ const std::string POP3::GetData() {
     if (length > room) cut = true;
     pop3_multi_line_message.append(begin, std::min(length, room));
     pop3_read_begin += length;
+    run += length;
   }
   // A cut line still ends as a line does.
   if (cut && complete) pop3_multi_line_message.replace(pop3_max_line_length - 2, 2, "\r\n");
@@ -186,8 +192,16 @@ bool POP3::ReadMore() {
   }
   // A server that fell silent counts as gone: nothing more is awaited from
   // it and nothing more is sent, so one time-out ends the whole session.
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) shutdown(pop3_socket, SHUT_RDWR);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) GiveUp();
   return false;
+}
+
+// Closed rather than shut down: a shut-down socket would still hand out what
+// the kernel had buffered of an endless stream.
+void POP3::GiveUp() {
+  closesocket(pop3_socket);
+  pop3_socket = -1;
+  pop3_read_begin = pop3_read_end = 0;
 }
 
 const std::string POP3::GetLastMesg() { return pop3_server_response_message; }

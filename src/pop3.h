@@ -25,6 +25,10 @@ inline const std::string pop3_server_response_termination = ".\r\n";
 // is read and dropped up to its CR LF, so a hostile server cannot make the
 // client hold more than this.
 inline constexpr std::size_t pop3_max_line_length = 64 * 1024;
+// A line still running past this many bytes is no POP3 line but a stream
+// (a wrong port, a broken server) that would keep the check reading for
+// ever: the session ends there as on a time-out, the line cut where it was.
+inline constexpr std::size_t pop3_max_line_run = 16 << 20;
 
 // Waits of a session in milliseconds (0 waits for ever), read by Connect. A
 // receive that times out reads as a closed connection. Tests shorten them.
@@ -103,6 +107,9 @@ class POP3 {
   status_t PASS(const char* password);
   // Refills the read buffer; false when the connection has nothing more.
   bool ReadMore();
+  // Ends the exchange: the socket is closed, buffered bytes are dropped, and
+  // nothing more is sent or read.
+  void GiveUp();
 
   int pop3_socket = -1;  // -1: no socket
   int pop3_account_index;

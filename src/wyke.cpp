@@ -49,38 +49,59 @@ std::string one_line(std::string text) {
   return text;
 }
 
+// How the listing of one message ended.
+enum class listed { fields, refused, endless };
+
 // The header lines of message `i` that `headers` asks for, appended to
-// wyke_header after the `lines` already there, continuation lines joined to
-// their field. Returns the lines added; a failed TOP adds none.
-int list_message(POP3& mes, int i, const std::vector<std::string>& headers, int lines) {
-  if (mes.TOP(i, 0) != POP3::POP3_COMMAND_SUCSESS) return 0;
-  int added = 0;
+// wyke_header after the `lines` already there (and counted in it),
+// continuation lines joined to their field. A refused TOP adds none, and
+// neither does an endless answer: what it gave is taken back.
+listed list_message(POP3& mes, int i, const std::vector<std::string>& headers, int& lines) {
+  if (mes.TOP(i, 0) != POP3::POP3_COMMAND_SUCSESS) return listed::refused;
+  const std::size_t text_before = wyke_header.size();
+  const int lines_before = lines;
+  std::size_t read = 0;
   bool print = false;
   for (std::string p = mes.GetData(); !p.empty(); p = mes.GetData()) {
+    read += p.size();
+    if (read > max_header_bytes) {
+      wyke_header.resize(text_before);
+      lines = lines_before;
+      return listed::endless;
+    }
     strip_line_end(p);
     if (print && !p.empty() && is_blank(p[0])) {
       const std::string::size_type text = p.find_first_not_of(" \t");
       if (text != std::string::npos) wyke_header += one_line(decode_header(p.substr(text)));
     } else if (WykeView::header_check(p, headers)) {
-      if (lines + added > 0) wyke_header += "\n";
+      if (lines > 0) wyke_header += "\n";
       wyke_header += one_line(decode_header(p));
-      ++added;
+      ++lines;
       print = true;
     } else {
       print = false;
     }
   }
-  return added;
+  return listed::fields;
 }
 
-// Every message, asking the count again before each one.
+// Every message, asking the count again before each one, within the bounds
+// that wyke.h gives.
 int list_maildrop(POP3& mes, const std::vector<std::string>& headers) {
   if (mes.GetMsgNum() <= 0) {
     wyke_header = no_mail_text;
     return 1;
   }
   int lines = 0;
-  for (int i = 1; i <= mes.GetMsgNum(); ++i) lines += list_message(mes, i, headers, lines);
+  int refused = 0;
+  for (int i = 1; i <= mes.GetMsgNum(); ++i) {
+    const listed result = list_message(mes, i, headers, lines);
+    // The rest of an endless answer would be read as the next replies.
+    if (result == listed::endless) break;
+    refused = result == listed::refused ? refused + 1 : 0;
+    if (refused == max_refused_in_a_row || wyke_header.size() >= max_text_bytes) break;
+    if (i == INT_MAX) break;  // no message number after it
+  }
   return lines;
 }
 

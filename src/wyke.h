@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -44,6 +45,20 @@ extern int time_count;            // ticks since the last check ended
 extern std::string wyke_header;   // the notifier text: UTF-8, lines joined by "\n"
 
 inline constexpr const char* no_mail_text = "You have no mail in your maildrop.";
+
+// Bounds on what a server can make one check do; no real maildrop comes
+// near them. Past one the listing ends, and the text keeps what it gathered.
+//
+// A header block of more bytes than any mail server lets through: an answer
+// to TOP that runs on past it is taken as endless.
+inline constexpr std::size_t max_header_bytes = 4 << 20;
+// Tens of thousands of lines, far more than a window can show: once the text
+// holds this much, no further message is listed.
+inline constexpr std::size_t max_text_bytes = 4 << 20;
+// A count far above the messages a maildrop holds makes every number past
+// them a refused TOP: this many refusals in a row end the listing rather
+// than a STAT and a TOP for every number claimed.
+inline constexpr int max_refused_in_a_row = 100;
 
 // --- The application ---------------------------------------------------------
 

@@ -32,6 +32,10 @@ struct ScriptedPop3Server::Script {
   std::size_t cut_keep = 0;
   int huge_at = -1;
   std::size_t huge_extra = 0;
+  std::size_t huge_line = 0;
+  int flood_at = -1;
+  std::string flood_line;
+  std::size_t flood_times = 0;
   bool trickle = false;
   std::chrono::microseconds trickle_gap{0};
 };
@@ -91,6 +95,18 @@ std::string upper(std::string_view word) {
   std::string out(word);
   for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return out;
+}
+
+// Where line `line` (0 is the first) of `text` ends, before its CR LF; the
+// end of `text` when it has fewer lines.
+std::size_t line_end(std::string_view text, std::size_t line) {
+  std::size_t begin = 0;
+  for (std::size_t n = 0; n < line; ++n) {
+    const std::string_view::size_type crlf = text.find("\r\n", begin);
+    if (crlf == std::string_view::npos) return text.size();
+    begin = crlf + 2;
+  }
+  return std::min(text.find("\r\n", begin), text.size());
 }
 
 // The line as the log shows it: without its CR LF, anything else kept.
@@ -190,16 +206,23 @@ class ScriptedPop3Server::Session {
     return true;
   }
 
-  bool send_huge(std::string_view reply) {
-    const std::string_view::size_type end = std::min(reply.find("\r\n"), reply.size());
-    if (!send_bytes(reply.substr(0, end))) return false;
-    const std::string filler(std::min(filler_chunk, script_->huge_extra), 'x');
-    for (std::size_t left = script_->huge_extra; left > 0;) {
-      const std::size_t n = std::min(left, filler.size());
-      if (!send_bytes(std::string_view(filler.data(), n))) return false;
+  // Sends `piece` `times` times, a chunk of copies at a time.
+  bool send_repeated(const std::string& piece, std::size_t times) {
+    if (piece.empty()) return true;
+    const std::size_t per_chunk = std::max<std::size_t>(1, filler_chunk / piece.size());
+    std::string chunk;
+    for (std::size_t i = 0; i < std::min(per_chunk, times); ++i) chunk += piece;
+    for (std::size_t left = times; left > 0;) {
+      const std::size_t n = std::min(left, per_chunk);
+      if (!send_bytes(std::string_view(chunk.data(), n * piece.size()))) return false;
       left -= n;
     }
-    return send_bytes(reply.substr(end));
+    return true;
+  }
+
+  // `reply` with `piece` sent `times` times at byte `at` of it.
+  bool send_stretched(std::string_view reply, std::size_t at, const std::string& piece, std::size_t times) {
+    return send_bytes(reply.substr(0, at)) && send_repeated(piece, times) && send_bytes(reply.substr(at));
   }
 
   // False when the session ends here.
@@ -210,7 +233,14 @@ class ScriptedPop3Server::Session {
       send_bytes(reply.substr(0, script.cut_keep));
       return false;
     }
-    const bool sent = step == script.huge_at ? send_huge(reply) : send_bytes(reply);
+    bool sent;
+    if (step == script.huge_at)
+      sent = send_stretched(reply, line_end(reply, script.huge_line), "x", script.huge_extra);
+    else if (step == script.flood_at)
+      sent = send_stretched(reply, std::min(line_end(reply, 0) + 2, reply.size()), script.flood_line,
+                            script.flood_times);
+    else
+      sent = send_bytes(reply);
     return sent && step != script.close_after;
   }
 
@@ -360,10 +390,19 @@ void ScriptedPop3Server::cut_reply(int step, std::size_t keep) {
   });
 }
 
-void ScriptedPop3Server::huge_line_at(int step, std::size_t extra) {
+void ScriptedPop3Server::huge_line_at(int step, std::size_t extra, std::size_t line) {
   edit([&](Script& s) {
     s.huge_at = step;
     s.huge_extra = extra;
+    s.huge_line = line;
+  });
+}
+
+void ScriptedPop3Server::flood_at(int step, std::string line, std::size_t times) {
+  edit([&](Script& s) {
+    s.flood_at = step;
+    s.flood_line = std::move(line);
+    s.flood_times = times;
   });
 }
 

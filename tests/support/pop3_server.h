@@ -52,9 +52,13 @@ class ScriptedPop3Server {
   void close_after(int step);
   // Only the first `keep` bytes of this step's reply go, then the close.
   void cut_reply(int step, std::size_t keep);
-  // The first line of this step's reply is lengthened by `extra` filler
-  // bytes before its CR LF (streamed: `extra` may be far above memory).
-  void huge_line_at(int step, std::size_t extra);
+  // Line `line` of this step's reply (0: its status line) is lengthened by
+  // `extra` filler bytes before its CR LF (streamed: `extra` may be far above
+  // memory).
+  void huge_line_at(int step, std::size_t extra, std::size_t line = 0);
+  // After the status line of this step's reply, `line` (with its CR LF) goes
+  // `times` times before the rest of the reply (streamed as well).
+  void flood_at(int step, std::string line, std::size_t times);
   // Every reply goes out one byte per send, `gap` apart.
   void trickle(std::chrono::microseconds gap);
 

@@ -1,0 +1,142 @@
+# Shared by the end-to-end scripts (tests/e2e_*.sh): source it first thing.
+# It re-runs the calling script inside a private network namespace, then on a
+# private display with a window manager, and gives the helpers below.
+# CTest gives WYKE_BINARY, WYKE_BUILD_DIR and WYKE_SOURCE_DIR. Exit 77: skipped.
+
+: "${WYKE_BINARY:?}" "${WYKE_BUILD_DIR:?}" "${WYKE_SOURCE_DIR:?}"
+server_binary="$WYKE_BUILD_DIR/tools/wyke-demo-server"
+tools="$WYKE_SOURCE_DIR/tools"
+
+# --- Where it runs: a private network namespace, then a private display -------
+
+case "${1:-}" in
+  "")
+    for tool in Xvfb openbox xdotool wmctrl xprop xwininfo import compare unshare ip python3; do
+      command -v "$tool" >/dev/null || { echo "e2e: $tool is missing (make deps)" >&2; exit 1; }
+    done
+    [ -x "$WYKE_BINARY" ] && [ -x "$server_binary" ] || { echo "e2e: build wyke and the demo server first" >&2; exit 1; }
+    if ! unshare -rn true 2>/dev/null; then
+      echo "e2e: SKIPPED, needs a private network namespace (unshare -rn)" >&2
+      exit 77
+    fi
+    exec unshare -rn bash "$0" --in-namespace
+    ;;
+  --in-namespace)
+    ip link set lo up
+    exec "$tools/with-display.sh" bash "$0" --on-display
+    ;;
+  --on-display) ;;
+  *) echo "e2e: unknown phase $1" >&2; exit 2 ;;
+esac
+
+# --- Helpers ------------------------------------------------------------------------
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "e2e FAILED: $*" >&2
+  echo "windows (id, desktop, pid, title):" >&2
+  wmctrl -l -p >&2 || true
+  exit 1
+}
+
+now_ms() { echo $(( ${EPOCHREALTIME/./} / 1000 )); }
+
+# wait_until SECONDS COMMAND...: true as soon as COMMAND succeeds.
+wait_until() {
+  local deadline=$(( $(now_ms) + $1 * 1000 ))
+  shift
+  until "$@"; do
+    (( $(now_ms) < deadline )) || return 1
+    sleep 0.02
+  done
+}
+
+# The notifier's own windows: the window manager may name one of its own "wyke".
+visible_window() { xdotool search --onlyvisible --pid "$wyke_pid" --name "^$1\$" 2>/dev/null | head -n 1; }
+has_window() { [ -n "$(visible_window "$1")" ]; }
+wm_state() { xprop -id "$1" WM_STATE 2>/dev/null | sed -n 's/.*window state: //p'; }
+state_is() { [ "$(wm_state "$1")" = "$2" ]; }
+size_of() { xwininfo -id "$1" | awk '/Width:/ { w = $2 } /Height:/ { h = $2 } END { print w "x" h }'; }
+ended() { ! kill -0 "$1" 2>/dev/null; }
+
+# settings NAME CHECKTIME CLOSETIME HEADER...: a settings folder with the account.
+settings() {
+  local dir="$work/$1" check=$2 close=$3
+  shift 3
+  mkdir -p "$dir/Mail"
+  printf '[account]\nhost = 127.0.0.1\nuser = demo\npassword = demo\n' >"$dir/Mail/accounts"
+  chmod 600 "$dir/Mail/accounts"
+  {
+    printf '# Wyke config file.\nfontsize = 12\nchecktime = %s\nclosetime = %s\n' "$check" "$close"
+    printf 'header = %s\n' "$@"
+    printf '# End of config file.\n'
+  } >"$dir/Wyke"
+  echo "$dir"
+}
+
+# serve MAILDROP_DIR: the demo server on 127.0.0.1:110 until stopped.
+# serve_with COMMAND...: any server on 127.0.0.1:110 that prints "ready".
+server_pid=""
+serve_with() {
+  rm -f "$work/server.out"  # so that an earlier server's "ready" is not read as this one's
+  "$@" >"$work/server.out" 2>&1 &
+  server_pid=$!
+  pids+=("$server_pid")
+  wait_until 10 grep -q '^ready' "$work/server.out" || fail "the server did not start: $(cat "$work/server.out")"
+}
+serve() { serve_with "$server_binary" "$1" 127.0.0.1 110; }
+stop_server() {
+  kill "$server_pid" 2>/dev/null || true
+  wait "$server_pid" 2>/dev/null || true
+}
+
+# start SETTINGS_DIR [SECONDS]: the notifier; its window id in $window once it
+# shows, within SECONDS (20 by default).
+wyke_pid="" window=""
+start() {
+  XDG_CONFIG_HOME=$1 "$WYKE_BINARY" >"$work/wyke.out" 2>&1 &
+  wyke_pid=$!
+  pids+=("$wyke_pid")
+  wait_until "${2:-20}" has_window wyke || fail "no notifier window: $(cat "$work/wyke.out")"
+  window=$(visible_window wyke)
+}
+
+# close: as a user closes it; the program must end with status 0.
+close() {
+  wmctrl -F -c wyke
+  wait_until 5 ended "$wyke_pid" || fail "the notifier did not end within 5 s of closing"
+  local status=0
+  wait "$wyke_pid" || status=$?
+  [ "$status" -eq 0 ] || fail "the notifier ended with status $status"
+}
+
+# error_reference: the window of a maildrop whose one shown line is "Error",
+# as $reference_size and $work/reference.png.
+error_reference() {
+  mkdir -p "$work/reference"
+  printf 'Error\n' >"$work/reference/1.eml"
+  serve "$work/reference"
+  start "$(settings reference 300 0 Error)"
+  reference_size=$(size_of "$window")
+  import -window "$window" "$work/reference.png"
+  close
+  stop_server
+}
+
+# shows_error NAME: the notifier's window holds "Error" and nothing else.
+shows_error() {
+  local size differing
+  size=$(size_of "$window")
+  import -window "$window" "$work/$1.png"
+  [ "$size" = "$reference_size" ] || fail "$1: \"Error\" would be $reference_size, the window is $size"
+  differing=$(compare -metric AE "$work/$1.png" "$work/reference.png" null: 2>&1 || true)
+  [ "$differing" = "0" ] || fail "$1: the window differs from \"Error\" in $differing pixels"
+}
