@@ -59,7 +59,9 @@ struct FixedArguments {
 class AboutKey : public QObject {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) return false;
+    // The widget test first: the kit's own calls to the Qt thread pass here too,
+    // and are not looked into before the bridge that runs them has them.
+    if (!watched->isWidgetType() || event->type() != QEvent::KeyPress) return false;
     const auto* key = static_cast<QKeyEvent*>(event);
     if (key->key() != Qt::Key_F1) return false;
     if (!key->isAutoRepeat() && be_app != nullptr) be_app->PostMessage(B_ABOUT_REQUESTED);
