@@ -32,7 +32,7 @@ run: build
 bench: deps
 	cmake -S . -B build-bench -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DWYKE_BENCH=ON
 	cmake --build build-bench -j $(JOBS)
-	./bench/run.sh build-bench
+	./bench/results.sh build-bench
 
 # FUZZ_SECONDS bounds each target's run (default 60).
 fuzz: deps

@@ -2,7 +2,9 @@
 // limit with whole characters, and that nothing carries over between calls.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/text_encoding.h"
@@ -121,6 +123,27 @@ TEST(ConvertToUtf8Calls, EveryCallStartsInTheInitialState) {
     EXPECT_EQ(convert(B_JIS_CONVERSION, "\x24\x22", 255).written, "$\"");
     EXPECT_EQ(convert(B_JIS_CONVERSION, jis_a, 255).written, hiragana_a);
   }
+}
+
+// Threads converting at once, each in the middle of its own JIS text, keep
+// out of each other's state.
+TEST(ConvertToUtf8Calls, ThreadsConvertIndependently) {
+  const std::string shifted = "\x1b$B" + repeat("\x24\x22", 40) + "\x1b(B";
+  const std::string ascii = repeat("\x24\x22", 40);
+  const std::string want_shifted = repeat(hiragana_a, 40);
+  const std::string want_ascii = repeat("$\"", 40);
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 20000; ++i) {
+        const bool in_jis = (i + t) % 2 == 0;
+        if (convert(B_JIS_CONVERSION, in_jis ? shifted : ascii, 255).written != (in_jis ? want_shifted : want_ascii))
+          ++wrong;
+      }
+    });
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(wrong, 0);
 }
 
 struct RefusedCase {

@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -52,9 +53,41 @@ std::size_t unmapped_length(uint32 encoding, const Input& in) {
   return is_jis_byte(in.next[0]) && is_jis_byte(in.next[1]) ? 2 : 1;
 }
 
+// The converters a thread has opened, each reset to its initial state before
+// every use. iconv_close unloads the charset's module again, and in a process
+// of several threads each unload flushes the TLB of every CPU: opening and
+// closing one per encoded word made a check of a few thousand messages spend
+// most of its time there.
+class Converters {
+ public:
+  Converters() { open_.fill(none); }
+  ~Converters() {
+    for (const iconv_t cd : open_)
+      if (cd != none) iconv_close(cd);
+  }
+  Converters(const Converters&) = delete;
+  Converters& operator=(const Converters&) = delete;
+
+  // The converter from `encoding` to UTF-8, or none when the system has none.
+  iconv_t get(uint32 encoding) {
+    iconv_t& cd = open_[encoding];
+    if (cd == none)
+      cd = iconv_open("UTF-8", iconv_name(encoding));
+    else
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    return cd;
+  }
+
+  static inline const iconv_t none = reinterpret_cast<iconv_t>(-1);
+
+ private:
+  std::array<iconv_t, B_JIS_CONVERSION + 1> open_;
+};
+
 status_t convert_with_iconv(uint32 encoding, Input& in, Output& out, char substitute) {
-  const iconv_t cd = iconv_open("UTF-8", iconv_name(encoding));
-  if (cd == reinterpret_cast<iconv_t>(-1)) return B_ERROR;
+  thread_local Converters converters;
+  const iconv_t cd = converters.get(encoding);
+  if (cd == Converters::none) return B_ERROR;
   while (in.left > 0) {
     char* from = const_cast<char*>(in.next);  // iconv's prototype; it only reads
     const std::size_t result = iconv(cd, &from, &in.left, &out.next, &out.room);
@@ -67,7 +100,6 @@ status_t convert_with_iconv(uint32 encoding, Input& in, Output& out, char substi
     // EINVAL: the input ends inside a character or an escape sequence.
     in.skip(error == EINVAL ? in.left : unmapped_length(encoding, in));
   }
-  iconv_close(cd);
   return B_OK;
 }
 

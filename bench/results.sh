@@ -1,0 +1,170 @@
+#!/usr/bin/env bash
+# Runs the benchmarks of a benchmark build beside their references and writes
+# bench/RESULTS.md: the figures, the machine and the commands.
+#   bench/results.sh [BUILD_DIR]     (default build-bench)
+# IDLE_SECONDS (default 60) is the idle time of the desktop figures.
+set -euo pipefail
+build=$(cd "${1:-build-bench}" && pwd)
+bench=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$bench")
+idle=${IDLE_SECONDS:-60}
+raw=$(mktemp -d)
+trap 'rm -rf "$raw"' EXIT
+
+# run NAME COMMAND...: runs it, shows its output, and keeps the command line
+# (words with blanks or quotes in single quotes, the temporary folder as $RAW).
+run() {
+  local name=$1 word line=""
+  shift
+  for word in "$@"; do
+    [[ $word =~ [[:space:]\"\'\$\&] ]] && word="'$word'"
+    line+="${line:+ }$word"
+  done
+  line=${line//$root\//}
+  echo "== $name: $line" >&2
+  printf '%s\n' "${line//$raw/\$RAW}" >>"$raw/commands"
+  "$@"
+}
+
+cd "$root"
+run check "$build/bench/bench_check" --benchmark_out="$raw/check.json" --benchmark_out_format=json
+run decode "$build/bench/bench_mimetool" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+  --benchmark_out="$raw/decode.json" --benchmark_out_format=json
+run decode_reference python3 bench/reference_decode.py 1 | tee "$raw/decode_reference.txt"
+run pop3 "$build/bench/bench_pop3" --benchmark_out="$raw/pop3.json" --benchmark_out_format=json
+
+# The desktop figures in a network of their own, so that nothing can answer on
+# port 110 whatever this machine runs.
+desktop=(tools/with-display.sh bench/desktop_peers.sh "$build/wyke")
+if unshare -rn true 2>/dev/null; then
+  desktop=(unshare -rn sh -c 'ip link set lo up && exec "$@"' sh "${desktop[@]}")
+fi
+export IDLE_SECONDS=$idle
+echo "export IDLE_SECONDS=$idle" >>"$raw/commands"
+run desktop "${desktop[@]}" | tee "$raw/desktop.md"
+
+compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt")
+{
+  echo "date=$(date -u '+%Y-%m-%d %H:%M UTC')"
+  echo "cpus=$(nproc)"
+  echo "cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)"
+  echo "kernel=$(uname -srm)"
+  echo "qt=$(pkg-config --modversion Qt6Widgets 2>/dev/null || echo unknown)"
+  echo "compiler=$("$compiler" --version | head -n 1)"
+  echo "python=$(python3 --version)"
+  echo "benchmark=$(dpkg-query -W -f '${Version}' libbenchmark-dev 2>/dev/null || echo unknown)"
+  echo "xbiff=x11-apps $(dpkg-query -W -f '${Version}' x11-apps 2>/dev/null || echo unknown)"
+  echo "load=$(cut -d ' ' -f 1-3 /proc/loadavg)"
+  echo "idle=$idle"
+} >"$raw/machine"
+
+python3 - "$raw" >"$bench/RESULTS.md" <<'EOF'
+import json, re, sys
+raw = sys.argv[1]
+machine = dict(line.rstrip("\n").split("=", 1) for line in open(f"{raw}/machine"))
+
+def runs(name):
+    return json.load(open(f"{raw}/{name}.json"))["benchmarks"]
+
+def messages(run):
+    return int(re.search(r"messages:(\d+)", run["name"]).group(1))
+
+out = []
+say = out.append
+say("# Benchmark results")
+say("")
+say(f"Written by `make bench` (bench/results.sh) on {machine['date']}. Every figure below comes from that one run;")
+say("a new run rewrites this file.")
+say("")
+say("## Machine")
+say("")
+say("| | |")
+say("|---|---|")
+for key, label in [("cpus", "CPUs (nproc)"), ("cpu", "CPU model"), ("kernel", "kernel"), ("qt", "Qt"),
+                   ("compiler", "compiler (Release build)"), ("python", "Python (references)"),
+                   ("benchmark", "Google Benchmark (Debian's, built as a debug library)"),
+                   ("xbiff", "xbiff"), ("load", "load average at the start")]:
+    say(f"| {label} | {machine[key]} |")
+say("")
+
+# --- The whole check ---------------------------------------------------------------
+check = runs("check")
+wyke = {}
+reference = {}
+for run in check:
+    if run["name"].startswith("BM_Checkmail") and run.get("aggregate_name") in ("min", "median"):
+        wyke.setdefault(messages(run), {})[run["aggregate_name"]] = run["real_time"]
+    elif run["name"].startswith("BM_ReferenceCheck"):
+        reference[messages(run)] = run["real_time"]
+say("## A whole check against the scripted server on loopback")
+say("")
+say("Login, STAT before every message, `TOP n 0`, From and Subject unfolded and decoded, QUIT; realistic headers")
+say("(10 to 20 lines, some folded, encoded words in ISO-2022-JP, UTF-8 and ISO-8859-1 mixed with plain text).")
+say("Wyke's `WykeView::checkmail` and the reference client `bench/reference_check.py` (Python `poplib` and")
+say("`email.header`) run against the same server and the same maildrop in the same process run; each figure is")
+say("the best single check of 10.")
+say("")
+say("| messages | Wyke best (ms) | Wyke median (ms) | Python reference best (ms) | reference time / Wyke time |")
+say("|---|---|---|---|---|")
+for n in sorted(wyke):
+    best, median, ref = wyke[n]["min"], wyke[n]["median"], reference[n]
+    say(f"| {n:,} | {best:.1f} | {median:.1f} | {ref:.1f} | {ref / best:.2f} |")
+say("")
+
+# --- decode_header -------------------------------------------------------------------
+decode = {}
+for run in runs("decode"):
+    if run.get("aggregate_name") == "median":
+        decode[run["run_name"].split("/")[1]] = run["lines/s"]
+python_rates = dict(line.split() for line in open(f"{raw}/decode_reference.txt") if line.strip())
+say("## `decode_header` against Python's `email.header`")
+say("")
+say("The same five lines; Wyke's `decode_header` (median of 5 runs of bench/bench_mimetool) against")
+say("`str(make_header(decode_header(line)))` (bench/reference_decode.py, one second per line).")
+say("")
+say("| line | Wyke (lines/s) | Python (lines/s) | Wyke / Python |")
+say("|---|---|---|---|")
+for name, rate in decode.items():
+    ref = float(python_rates[name])
+    say(f"| {name} | {rate:,.0f} | {ref:,.0f} | {rate / ref:.1f} |")
+say("")
+
+# --- The desktop -----------------------------------------------------------------------
+say("## On the desktop, beside xbiff")
+say("")
+say(f"Under one Xvfb with openbox (tools/with-display.sh), in a network namespace of its own so that nothing")
+say(f"answers on port 110 (Wyke's check fails at once and shows \"Error\"); xbiff watches a mailbox file that")
+say(f"does not exist, checking every second. Start to first window from launch to the window being visible")
+say(f"(polled every 5 ms); memory and CPU of the process over {machine['idle']} s of idle ticking after that.")
+say("")
+out.extend(line.rstrip("\n") for line in open(f"{raw}/desktop.md"))
+say("")
+
+# --- The POP3 client alone ---------------------------------------------------------------------
+say("## The POP3 client alone (bench/bench_pop3)")
+say("")
+say("A check's traffic for 2,000 messages without decoding: reading a byte per `recv` against the session's")
+say("buffer. Wall time per listing; CPU of the client thread, and of the whole process with the server thread.")
+say("")
+say("| read size | wall (ms) | client CPU (ms) | process CPU (ms) | client recv calls | lines |")
+say("|---|---|---|---|---|---|")
+for run in runs("pop3"):
+    size = re.search(r"read_size:(\d+)", run["name"]).group(1)
+    say(f"| {size} | {run['real_time']:.1f} | {run['cpu_time']:.1f} | {run['process_cpu_ms']:.1f} | "
+        f"{run['recv_calls']:,.0f} | {run['lines']:,.0f} |")
+say("")
+
+say("## Commands")
+say("")
+say("Run from the top of the source tree, after `cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release")
+say("-DWYKE_BENCH=ON && cmake --build build-bench`:")
+say("")
+say("```")
+for line in open(f"{raw}/commands"):
+    say(line.rstrip("\n"))
+say("```")
+say("")
+say("`$RAW` is a temporary folder for the raw JSON output.")
+print("\n".join(out))
+EOF
+echo "wrote $bench/RESULTS.md" >&2
