@@ -64,7 +64,8 @@ class POP3 {
   // Opens nothing; `index` is the account in the mail settings.
   explicit POP3(int index);
   // Sends QUIT once more (its result ignored) and closes the socket; an
-  // object that opened no socket writes and closes nothing.
+  // object without one (none opened, or the session given up on after a
+  // time-out or an endless line) writes and closes nothing.
   ~POP3();
   POP3(const POP3&) = delete;
   POP3& operator=(const POP3&) = delete;

@@ -47,9 +47,10 @@ extern std::string wyke_header;   // the notifier text: UTF-8, lines joined by "
 inline constexpr const char* no_mail_text = "You have no mail in your maildrop.";
 
 // Bounds on what a server can make one check do; no real maildrop comes
-// near them. Past one the listing ends, and the text keeps what it gathered.
+// near them. Past one the listing ends, and the text keeps what it had
+// gathered (an endless answer's own lines aside).
 //
-// A header block of more bytes than any mail server lets through: an answer
+// Far more header than mail servers pass on with a message: an answer
 // to TOP that runs on past it is taken as endless.
 inline constexpr std::size_t max_header_bytes = 4 << 20;
 // Tens of thousands of lines, far more than a window can show: once the text

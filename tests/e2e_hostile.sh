@@ -10,13 +10,7 @@ source "$(dirname "$0")/support/e2e.sh"
 # hostile MODE: on 127.0.0.1:110, every connection gets garbage for a
 # greeting and for every answer ("garbage"), or nothing at all ("silent").
 hostile() {
-  serve_with python3 -c '
-import socket, sys
-listener = socket.socket()
-listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-listener.bind(("127.0.0.1", 110))
-listener.listen(4)
-print("ready", flush=True)
+  serve_python '
 while True:
     client, _ = listener.accept()
     garbage = sys.argv[1] == "garbage"

@@ -47,13 +47,7 @@ shows_error unreachable
 close
 
 # A server that greets only after a second: the window must not show before.
-serve_with python3 -c '
-import socket, sys, time
-listener = socket.socket()
-listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-listener.bind(("127.0.0.1", 110))
-listener.listen(1)
-print("ready", flush=True)
+serve_python '
 client, _ = listener.accept()
 time.sleep(1)
 open(sys.argv[1], "w").close()

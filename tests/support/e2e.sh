@@ -97,6 +97,20 @@ serve_with() {
   wait_until 10 grep -q '^ready' "$work/server.out" || fail "the server did not start: $(cat "$work/server.out")"
 }
 serve() { serve_with "$server_binary" "$1" 127.0.0.1 110; }
+# serve_python BODY [ARGS...]: a Python server whose BODY (sys.argv holds
+# ARGS) accepts connections from `listener`, already listening on port 110.
+serve_python() {
+  local body=$1
+  shift
+  serve_with python3 -c '
+import socket, sys, time
+listener = socket.socket()
+listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+listener.bind(("127.0.0.1", 110))
+listener.listen(4)
+print("ready", flush=True)
+'"$body" "$@"
+}
 stop_server() {
   kill "$server_pid" 2>/dev/null || true
   wait "$server_pid" 2>/dev/null || true
