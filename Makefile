@@ -7,7 +7,8 @@ JOBS       ?= $(shell nproc)
 PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev \
             libgtest-dev libgmock-dev libbenchmark-dev \
             xvfb openbox x11-utils xdotool wmctrl imagemagick xauth \
-            fonts-dejavu-core fonts-ipafont-gothic python3 iproute2 x11-apps
+            fonts-dejavu-core fonts-ipafont-gothic python3 iproute2 x11-apps \
+            libssl-dev openssl dovecot-core dovecot-pop3d ccache
 
 .PHONY: deps build test demo run bench fuzz sanitize clean
 

@@ -7,6 +7,7 @@
 #include "gui/font.h"
 #include "gui/message.h"
 #include "mimetool.h"
+#include "platform/report.h"
 #include "pop3.h"
 #include "wykesub.h"
 
@@ -205,6 +206,7 @@ void WykeView::Pulse() {
 }
 
 int WykeView::checkmail(const std::vector<std::string>& headers) {
+  report_begin();
   POP3 mes(0);
   int lines = 1;
   wyke_header = "";

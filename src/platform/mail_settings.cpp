@@ -5,14 +5,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <functional>
-#include <mutex>
-#include <set>
 #include <string>
 #include <string_view>
 
+#include "platform/report.h"
 #include "platform/secret.h"
 #include "platform/storage.h"
 
@@ -24,15 +22,9 @@ constexpr off_t max_accounts_file = 1 << 20;
 
 constexpr std::string_view account_line = "[account]";
 
-// One line on stderr, never the same line twice in a process: the file is
-// read at every check and the user needs to hear about it only once.
-void hint_once(const std::string& line) {
-  static std::mutex lock;
-  static std::set<std::string> said;
-  const std::lock_guard<std::mutex> guard(lock);
-  if (!said.insert(line).second) return;
-  std::fprintf(stderr, "wyke: %s\n", line.c_str());
-}
+// The file is read at every check: what is wrong with it is the check's
+// reason, and the user hears it once while it lasts.
+void hint_once(const std::string& line) { report_failure(line); }
 
 std::string accounts_path() {
   BPath path;

@@ -1,0 +1,26 @@
+// --debug: the exchange of every check on stderr, each line time-stamped,
+// so that a user can see why a check failed. Secrets never reach it: a line
+// that carries one is passed as such and printed with "***" in its place.
+// Safe from any thread; does nothing until enabled.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <string_view>
+
+extern std::atomic<bool> debug_log_enabled;
+
+// Whether a line sent carries a secret after its first word ("PASS x",
+// "AUTH XOAUTH2 <initial response>") or is a secret as a whole (the answer
+// to a SASL challenge).
+enum class secret_in { none, argument, whole_line };
+
+// A command line the client sent, without its CR LF.
+void debug_sent(std::string_view line, secret_in secret = secret_in::none);
+// A line the server sent, without its CR LF.
+void debug_received(std::string_view line);
+// Anything else worth knowing: the address dialled, the TLS parameters.
+void debug_note(const std::string& text);
+
+// What debug_sent prints for `line`: the text with its secret replaced.
+std::string debug_redacted(std::string_view line, secret_in secret);
