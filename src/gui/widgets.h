@@ -42,7 +42,10 @@ class WindowWidget : public ViewWidget {
   void setup(std::shared_ptr<Port> port, const QString& title, window_type type, uint32 flags, uint32 workspaces);
   const std::shared_ptr<Port>& port() const { return port_; }
 
+  // The content area becomes `size`, as far as the screen leaves room for it.
   void resize_content(const QSize& size);
+  // Restoring never takes the focus: a window that had it before it was
+  // minimized is activated by the program if it wants it back.
   void minimize(bool minimize);
 
  protected:
@@ -50,10 +53,17 @@ class WindowWidget : public ViewWidget {
   // stays until the window quits.
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
+  void fit_to_screen();
+  QMargins frame_margins() const;
+
   std::shared_ptr<Port> port_;
   bool fixed_size_ = false;
+  QSize wanted_;            // the content size the program asked for
+  QMargins known_margins_;  // the window manager's frame, once it told
 };
 
 }  // namespace gui_detail
