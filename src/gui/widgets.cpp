@@ -12,6 +12,7 @@
 #include "gui/peer.h"
 #include "gui/port.h"
 #include "gui/workspaces.h"
+#include "gui/x11_restore.h"
 
 namespace gui_detail {
 
@@ -105,6 +106,7 @@ QMargins WindowWidget::frame_margins() const {
 }
 
 void WindowWidget::minimize(bool minimize) {
+  if (!minimize && isMinimized() && isVisible()) ask_window_manager_to_restore(*this);
   Qt::WindowStates states = windowState();
   states.setFlag(Qt::WindowMinimized, minimize);
   setWindowState(states);
