@@ -31,8 +31,9 @@ xcb_atom_t change_state_atom(xcb_connection_t* connection) {
 
 bool ask_window_manager_to_restore(QWidget& window) {
   auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-  if (x11 == nullptr || window.windowHandle() == nullptr) return false;
-  xcb_connection_t* connection = x11->connection();
+  // Qt's offscreen platform answers too, with no connection.
+  xcb_connection_t* connection = x11 != nullptr ? x11->connection() : nullptr;
+  if (connection == nullptr || window.windowHandle() == nullptr) return false;
   const auto id = static_cast<xcb_window_t>(window.winId());
   const xcb_atom_t atom = change_state_atom(connection);
   reply_ptr<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(connection, xcb_query_tree(connection, id), nullptr),
