@@ -4,6 +4,7 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QStyle>
+#include <QTimer>
 #include <QWindow>
 
 #include <algorithm>
@@ -81,6 +82,7 @@ void WindowWidget::fit_to_screen() {
   if (!wanted_.isValid()) return;
   const QRect area = screen()->availableGeometry();
   const QMargins frame = frame_margins();
+  known_margins_ = frame;
   const QSize room = area.size().shrunkBy(frame).expandedTo(QSize(1, 1));
   QSize size = wanted_;
   if (size.height() > room.height()) size.rwidth() += style()->pixelMetric(QStyle::PM_ScrollBarExtent);
@@ -122,19 +124,27 @@ void WindowWidget::resizeEvent(QResizeEvent* event) {
   relayout(this);
 }
 
-// A window manager that frames the window says so by moving it.
 void WindowWidget::moveEvent(QMoveEvent* event) {
-
   QWidget::moveEvent(event);
-  const QMargins frame = frame_margins();
-  if (frame == known_margins_) return;
-  known_margins_ = frame;
-  fit_to_screen();
+  if (frame_margins() != known_margins_) fit_to_screen();
 }
 
+// The window manager frames a window shown for the first time soon after,
+// and tells Qt the frame's size, but a window it leaves where it was hears
+// nothing of it: the frame is looked at a few times until it is known.
 void WindowWidget::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   fit_to_screen();
+  frame_looks_left_ = frame_looks;
+  look_at_frame();
+}
+
+void WindowWidget::look_at_frame() {
+  if (frame_margins() != known_margins_) {
+    fit_to_screen();
+    frame_looks_left_ = 0;
+  }
+  if (frame_looks_left_-- > 0) QTimer::singleShot(frame_look_interval_ms, this, &WindowWidget::look_at_frame);
 }
 
 }  // namespace gui_detail

@@ -59,11 +59,18 @@ class WindowWidget : public ViewWidget {
  private:
   void fit_to_screen();
   QMargins frame_margins() const;
+  void look_at_frame();
+
+  // Two seconds of looking for the frame, well past a window manager's
+  // usual few milliseconds.
+  static constexpr int frame_looks = 40;
+  static constexpr int frame_look_interval_ms = 50;
 
   std::shared_ptr<Port> port_;
   bool fixed_size_ = false;
   QSize wanted_;            // the content size the program asked for
-  QMargins known_margins_;  // the window manager's frame, once it told
+  QMargins known_margins_;  // the frame the last fit allowed for
+  int frame_looks_left_ = 0;
 };
 
 }  // namespace gui_detail
