@@ -3,6 +3,9 @@
 # bench/RESULTS.md: the figures, the machine and the commands.
 #   bench/results.sh [BUILD_DIR]     (default build-bench)
 # IDLE_SECONDS (default 60) is the idle time of the desktop figures.
+# BASELINE_WYKE, when set, is a notifier binary of an earlier build (say, of
+# the main branch before a change) whose long-list figures are taken in the
+# same run, beside this build's.
 set -euo pipefail
 build=$(cd "${1:-build-bench}" && pwd)
 bench=$(cd "$(dirname "$0")" && pwd)
@@ -42,6 +45,13 @@ fi
 export IDLE_SECONDS=$idle
 echo "export IDLE_SECONDS=$idle" >>"$raw/commands"
 run desktop "${desktop[@]}" | tee "$raw/desktop.md"
+# The demo server takes port 110: in a network of its own too.
+long_list=(tools/with-display.sh bench/long_list.sh "$build/tools/wyke-demo-server" "this build=$build/wyke")
+if [ -n "${BASELINE_WYKE:-}" ]; then long_list+=("baseline=$BASELINE_WYKE"); fi
+if unshare -rn true 2>/dev/null; then
+  long_list=(unshare -rn sh -c 'ip link set lo up && exec "$@"' sh "${long_list[@]}")
+fi
+run long_list "${long_list[@]}" | tee "$raw/long_list.md"
 
 compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt")
 {
@@ -138,6 +148,17 @@ say(f"does not exist, checking every second. Start to first window from launch t
 say(f"(polled every 5 ms); memory and CPU of the process over {machine['idle']} s of idle ticking after that.")
 say("")
 out.extend(line.rstrip("\n") for line in open(f"{raw}/desktop.md"))
+say("")
+
+# --- A long list --------------------------------------------------------------------------
+say("## A 2,000-message list on the desktop")
+say("")
+say("The notifier against the demo server with 2,000 messages (From and Subject each), under the same Xvfb and")
+say("openbox: time from launch to the window shown (the first check runs before it shows) and peak resident")
+say("memory (VmHWM) a second after, medians of 5 launches (bench/long_list.sh). A baseline row is an earlier")
+say("build given as BASELINE_WYKE, measured in the same run.")
+say("")
+out.extend(line.rstrip("\n") for line in open(f"{raw}/long_list.md"))
 say("")
 
 # --- The POP3 client alone ---------------------------------------------------------------------
