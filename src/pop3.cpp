@@ -56,6 +56,17 @@ bool resolve_host(const char* host, uint32* address) {
   return resolve_ipv4(host, address) || dotted_quad(host, address);
 }
 
+// The number after the first word of a STAT answer, read as a stream reads
+// an int. Nothing when it is missing or does not fit an int.
+std::optional<int> stat_count(const std::string& answer) {
+  std::istringstream reply(answer);
+  std::string dummy;
+  int num = 0;
+  reply >> dummy;
+  if (!(reply >> num)) return std::nullopt;
+  return num;
+}
+
 bool connect_to(int socket, uint32 address) {
   sockaddr_in server;
   std::memset(&server, 0, sizeof server);
@@ -136,13 +147,14 @@ status_t POP3::LIST() { return SendCommand("LIST"); }
 
 int POP3::GetMsgNum() {
   if (STAT() != POP3_COMMAND_SUCSESS) return 0;
-  std::istringstream reply(GetLastMesg());
-  std::string dummy;
-  int num = 0;
-  reply >> dummy;
-  // A count that is missing or does not fit an int is no count.
-  if (!(reply >> num)) num = 0;
-  return num;
+  return stat_count(GetLastMesg()).value_or(0);
+}
+
+std::optional<int> POP3::MessageCount() {
+  if (STAT() != POP3_COMMAND_SUCSESS) return std::nullopt;
+  const std::optional<int> count = stat_count(GetLastMesg());
+  if (count && *count < 0) return std::nullopt;
+  return count;
 }
 
 // --- Reading and writing -----------------------------------------------------
@@ -175,7 +187,8 @@ const std::string POP3::GetData() {
   // A cut line still ends as a line does.
   if (cut && complete) pop3_multi_line_message.replace(pop3_max_line_length - 2, 2, "\r\n");
 
-  if (starts_with(pop3_multi_line_message, pop3_server_response_termination))
+  pop3_response_ended = starts_with(pop3_multi_line_message, pop3_server_response_termination);
+  if (pop3_response_ended)
     pop3_multi_line_message.clear();
   else if (!pop3_multi_line_message.empty() && pop3_multi_line_message[0] == '.')
     pop3_multi_line_message.erase(0, 1);
@@ -206,6 +219,8 @@ void POP3::GiveUp() {
 
 const std::string POP3::GetLastMesg() { return pop3_server_response_message; }
 
+bool POP3::ResponseEnded() const { return pop3_response_ended; }
+
 const std::string& POP3::GetLastCmd() { return pop3_command; }
 
 status_t POP3::GetServerMesg() {
@@ -216,6 +231,8 @@ status_t POP3::GetServerMesg() {
 }
 
 status_t POP3::SendCommand(const std::string& command) {
+  // A command that reads no status line leaves none of an earlier one.
+  pop3_server_response_message.clear();
   if (pop3_socket < 0) return POP3_ERROR;
   // The command and its CR LF in one write: two small writes and then a
   // read can wait on Nagle's algorithm and the server's delayed ACK.
