@@ -178,6 +178,34 @@ TEST_F(Notifier, MinimizesOnItsTickAndChecksOnTheTickAfterTheInterval) {
   }
 }
 
+// An interval of 0 or below waits the default, as if the file had not given
+// it: polling every second gets accounts locked. The setting keeps what the
+// user typed.
+TEST_F(Notifier, IntervalOfZeroOrBelowWaitsTheDefault) {
+  open();
+  for (const int checktime : {0, -1, -300, INT_MIN}) {
+    SCOPED_TRACE(checktime);
+    settings(checktime, 0);
+    set_count(0);
+    const int before = checks();
+    tick();
+    EXPECT_EQ(checks(), before) << "the tick after a check";
+    set_count(default_checktime - 1);
+    tick();
+    EXPECT_EQ(checks(), before) << "tick " << default_checktime;
+    tick();
+    EXPECT_EQ(checks(), before + 1) << "tick " << default_checktime + 1;
+    EXPECT_EQ(snapshot_settings().checkmail_timer, checktime);
+  }
+}
+
+TEST_F(Notifier, StartUpChecksAtOnceWhateverTheInterval) {
+  settings(-5, 15);
+  be_app->ReadyToRun();
+  EXPECT_EQ(checks(), 1);
+  EXPECT_EQ(snapshot_settings().checkmail_timer, -5);
+}
+
 TEST_F(Notifier, CloseTimeOnePastTheIntervalMinimizesOnTheCheckTickAndTheCheckRestores) {
   settings(3, 4);
   pop3_receive_timeout_ms = 400;
