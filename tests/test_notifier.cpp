@@ -356,7 +356,8 @@ TEST_F(Notifier, WindowIsExactlyAsLargeAsItsText) {
     SCOPED_TRACE(c.name);
     ScriptedPop3Server one{c.maildrop};
     ASSERT_TRUE(one.start("127.0.0.1", pop3port)) << one.error();
-    settings(0, 0, c.fontsize);
+    settings(1, 0, c.fontsize);
+    set_count(1);
     tick();
     BFont font;
     BRect text_rect;
@@ -378,7 +379,7 @@ TEST_F(Notifier, WindowIsExactlyAsLargeAsItsText) {
 // --- About and closing -------------------------------------------------------------------------
 
 TEST_F(Notifier, HelpKeyOpensAOneLineAboutBoxEvenDuringACheck) {
-  settings(0, 0);
+  settings(1, 0);  // a check on every second tick
   pop3_receive_timeout_ms = 1500;
   server.go_silent_at(0);  // the check holds the window's thread until the time-out
   open();
@@ -393,8 +394,9 @@ TEST_F(Notifier, HelpKeyOpensAOneLineAboutBoxEvenDuringACheck) {
 }
 
 TEST_F(Notifier, ClosingTheNotifierQuitsTheApplicationAndEmptiesTheText) {
-  settings(0, 0);
+  settings(1, 0);
   open();
+  set_count(1);
   tick();
   ASSERT_EQ(text(), "From: Ann <ann@example.org>\nSubject: Lunch");
   config();  // a settings window goes too
