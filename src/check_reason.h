@@ -17,3 +17,6 @@ std::string quoted_server_line(std::string line);
 // Why `command` failed, told by the status line that came for it (empty
 // when none did). A "+OK" line fails only STAT, when it holds no count.
 std::string command_failure(const std::string& command, const std::string& line);
+
+// Why the answer to `command`, begun with "+OK", never reached its "." line.
+std::string answer_cut(const std::string& command);

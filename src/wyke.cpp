@@ -126,13 +126,16 @@ std::string list_messages(POP3& mes, const std::vector<std::string>& headers, in
       case listed::failed:
         return cut_short("at", i, count, command_failure(top, mes.GetLastMesg()));
       case listed::cut:
-        return cut_short("at", i, count, "the server closed the connection or stopped answering in the answer to " + top);
+        return cut_short("at", i, count, answer_cut(top));
       case listed::endless:
         // The rest of it would be read as the next replies.
-        return cut_short("at", i, count, "the answer to " + top + " ran past " + std::to_string(max_header_bytes) + " bytes");
+        return cut_short("at", i, count,
+                         "the answer to " + top + " ran past " + std::to_string(max_header_bytes) + " bytes");
     }
     if (i == INT_MAX) return "";  // no message number after it
-    if (i == count) continue;     // the STAT that ends the listing
+    // The bounds end only a listing with messages left: after the last one
+    // comes the STAT that ends the listing, as ever.
+    if (i == count) continue;
     if (refused == max_refused_in_a_row)
       return cut_short("after", i, count, "the server refused TOP for " + std::to_string(refused) +
                                               " messages in a row; it counts more messages than it has");

@@ -159,7 +159,9 @@ const std::vector<HostileCase> hostile_cases = {
     {"escapes_in_refused_stat", [](auto& s) { s.set_reply("STAT", "-ERR \x1b]0;owned\x07 \xc3\xa9\r\n"); }, "Error",
      1, "the server refused STAT: \"-ERR ?]0;owned? ??\""},
     {"long_refusal_of_stat", [](auto& s) { s.set_reply("STAT", "-ERR " + std::string(200, 'w') + "\r\n"); },
-     "Error", 1, "the server refused STAT: \"-ERR wwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwww...\""},
+     "Error", 1,
+     "the server refused STAT: \"-ERR wwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwww"
+     "...\""},
     {"garbage_answer_to_every_top", [](auto& s) { s.set_reply("TOP", "#!\r\n"); }, incomplete, 1,
      "at message 1 of 2: the server's answer to TOP 1 0 is not POP3: \"#!\""},
     // Counts that are no counts of messages.
