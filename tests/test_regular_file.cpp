@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "platform/mail_settings.h"
-#include "platform/regular_file.h"
 #include "temp_config.h"
 #include "wykesub.h"
 
@@ -90,26 +89,6 @@ TEST(UnreadableFiles, AreRefusedAtOnceAndLeftAlone) {
       EXPECT_EQ(st.st_mode & S_IFMT, kind.type);
     }
   }
-}
-
-TEST(OpenRegularFile, OpensOnlyRegularFilesForBlockingReads) {
-  TempConfigHome home;
-  home.write("plain", "text");
-  struct stat st;
-  std::string why;
-  const int fd = open_regular_file(home.path("plain"), st, why);
-  ASSERT_GE(fd, 0) << why;
-  EXPECT_EQ(st.st_size, 4);
-  EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
-  EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
-  close(fd);
-
-  EXPECT_EQ(open_regular_file(home.path("missing"), st, why), -1);
-  EXPECT_EQ(errno, ENOENT) << "told apart from a file that is there";
-  ASSERT_EQ(mkfifo(home.path("pipe").c_str(), 0600), 0);
-  EXPECT_EQ(open_regular_file(home.path("pipe"), st, why), -1);
-  EXPECT_EQ(errno, EINVAL);
-  EXPECT_EQ(why, "it is a named pipe, not a regular file");
 }
 
 }  // namespace

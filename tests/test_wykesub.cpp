@@ -307,14 +307,12 @@ constexpr int one_day = 24 * 60 * 60;
 
 const std::vector<LitterCase> litter_cases = {
     {"killed_save", ".Wyke.3141592653.tmp", LitterCase::file, one_day, true},
-    {"killed_save_small_number", ".Wyke.0.tmp", LitterCase::file, 2 * 60 * 60, true},
     {"save_that_may_still_run", ".Wyke.2718281828.tmp", LitterCase::file, 10, false},
     {"no_leading_dot", "Wyke.123.tmp", LitterCase::file, one_day, false},
     {"no_number", ".Wyke..tmp", LitterCase::file, one_day, false},
     {"letters_in_number", ".Wyke.12a.tmp", LitterCase::file, one_day, false},
     {"more_after_tmp", ".Wyke.123.tmp.orig", LitterCase::file, one_day, false},
     {"another_program", ".Other.123.tmp", LitterCase::file, one_day, false},
-    {"plain_tmp", "notes.tmp", LitterCase::file, one_day, false},
     {"folder_of_that_name", ".Wyke.77.tmp", LitterCase::folder, one_day, false},
     {"link_of_that_name", ".Wyke.78.tmp", LitterCase::link, one_day, false},
 };
