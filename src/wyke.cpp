@@ -115,7 +115,7 @@ std::string list_messages(POP3& mes, const std::vector<std::string>& headers, in
     if (!now) return i <= count ? cut_short("at", i, count, command_failure("STAT", mes.GetLastMesg())) : "";
     count = *now;
     if (i > count) return "";
-    const std::string top = "TOP " + std::to_string(i) + " 0";
+    const auto top = [i] { return "TOP " + std::to_string(i) + " 0"; };
     switch (list_message(mes, i, headers, lines)) {
       case listed::fields:
         refused = 0;
@@ -124,13 +124,13 @@ std::string list_messages(POP3& mes, const std::vector<std::string>& headers, in
         ++refused;
         break;
       case listed::failed:
-        return cut_short("at", i, count, command_failure(top, mes.GetLastMesg()));
+        return cut_short("at", i, count, command_failure(top(), mes.GetLastMesg()));
       case listed::cut:
-        return cut_short("at", i, count, answer_cut(top));
+        return cut_short("at", i, count, answer_cut(top()));
       case listed::endless:
         // The rest of it would be read as the next replies.
         return cut_short("at", i, count,
-                         "the answer to " + top + " ran past " + std::to_string(max_header_bytes) + " bytes");
+                         "the answer to " + top() + " ran past " + std::to_string(max_header_bytes) + " bytes");
     }
     if (i == INT_MAX) return "";  // no message number after it
     // The bounds end only a listing with messages left: after the last one
