@@ -56,17 +56,6 @@ bool resolve_host(const char* host, uint32* address) {
   return resolve_ipv4(host, address) || dotted_quad(host, address);
 }
 
-// The number after the first word of a STAT answer, read as a stream reads
-// an int. Nothing when it is missing or does not fit an int.
-std::optional<int> stat_count(const std::string& answer) {
-  std::istringstream reply(answer);
-  std::string dummy;
-  int num = 0;
-  reply >> dummy;
-  if (!(reply >> num)) return std::nullopt;
-  return num;
-}
-
 bool connect_to(int socket, uint32 address) {
   sockaddr_in server;
   std::memset(&server, 0, sizeof server);
@@ -145,16 +134,23 @@ status_t POP3::NOOP() { return SendCommand("NOOP"); }
 
 status_t POP3::LIST() { return SendCommand("LIST"); }
 
-int POP3::GetMsgNum() {
-  if (STAT() != POP3_COMMAND_SUCSESS) return 0;
-  return stat_count(GetLastMesg()).value_or(0);
-}
+int POP3::GetMsgNum() { return StatCount().value_or(0); }
 
 std::optional<int> POP3::MessageCount() {
-  if (STAT() != POP3_COMMAND_SUCSESS) return std::nullopt;
-  const std::optional<int> count = stat_count(GetLastMesg());
+  const std::optional<int> count = StatCount();
   if (count && *count < 0) return std::nullopt;
   return count;
+}
+
+std::optional<int> POP3::StatCount() {
+  if (STAT() != POP3_COMMAND_SUCSESS) return std::nullopt;
+  std::istringstream reply(GetLastMesg());
+  std::string dummy;
+  int num = 0;
+  reply >> dummy;
+  // A count that is missing or does not fit an int is no count.
+  if (!(reply >> num)) return std::nullopt;
+  return num;
 }
 
 // --- Reading and writing -----------------------------------------------------

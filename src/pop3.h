@@ -113,6 +113,9 @@ class POP3 {
  private:
   status_t GetServerMesg();
   status_t SendCommand(const std::string& command);
+  // Sends STAT; the number after its "+OK" as read, sign and all, or
+  // nothing when STAT failed or that number is missing or too large.
+  std::optional<int> StatCount();
   status_t USER(const char* name);
   status_t PASS(const char* password);
   // Refills the read buffer; false when the connection has nothing more.
