@@ -404,7 +404,7 @@ TEST_F(Notifier, WindowIsAsLargeAsItsTextWithinTheScreenAndNeverTooSmallToHandle
 }
 
 TEST_F(Notifier, AFailedCheckTellsWhyInTheTooltipUntilACheckGoesWell) {
-  settings(0, 0);
+  settings(1, 0);
   open();
   struct Step {
     const char* name;
@@ -423,6 +423,7 @@ TEST_F(Notifier, AFailedCheckTellsWhyInTheTooltipUntilACheckGoesWell) {
       write_account(home, "127.0.0.1");
     else
       std::filesystem::remove(home.path("Mail/accounts"));
+    set_count(1);
     tick();
     std::string tip;
     on_window([&] { tip = contents->ToolTip(); });

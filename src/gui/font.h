@@ -10,7 +10,8 @@ inline constexpr uint32 B_FONT_SIZE = 0x2;
 inline constexpr uint32 B_FONT_ALL = 0xFF;
 
 // Pixels of a line of text: above the baseline, below it, and the gap to
-// the next line. Their sum is the pitch of a text view's lines in the font.
+// the next line. Their sum is the height of an empty line of a text view in
+// the font (glyphs that reach further make a line taller).
 struct font_height {
   float ascent;
   float descent;
