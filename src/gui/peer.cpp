@@ -56,6 +56,8 @@ void set_plain_tool_tip(QWidget& widget, const std::string& text) {
   widget.setToolTip(plain_tool_tip_markup(QString::fromStdString(text)));
 }
 
-std::string plain_tool_tip(const QWidget& widget) { return widget.property(tool_tip_property).toString().toStdString(); }
+std::string plain_tool_tip(const QWidget& widget) {
+  return widget.property(tool_tip_property).toString().toStdString();
+}
 
 }  // namespace gui_detail

@@ -153,7 +153,6 @@ void TextWidget::update_scroll_bar() {
   bar_->setVisible(overflow > 0);
 }
 
-
 // --- Lines -------------------------------------------------------------------------------
 
 void TextWidget::lay_out() {
@@ -342,8 +341,9 @@ bool TextWidget::event(QEvent* event) {
   // A tooltip of the view's own comes first; otherwise a cut line shows whole.
   if (event->type() != QEvent::ToolTip || !toolTip().isEmpty() || !bar_) return QWidget::event(event);
   const auto* help = static_cast<QHelpEvent*>(event);
-  const int row = pitch_ > 0 ? (help->pos().y() - top_of(0)) / pitch_ : -1;
-  if (help->pos().y() >= top_of(0) && row < line_count() && elided(lines_[static_cast<std::size_t>(row)])) {
+  const int below_top = help->pos().y() - top_of(0);
+  const int row = pitch_ > 0 && below_top >= 0 ? below_top / pitch_ : -1;
+  if (row >= 0 && row < line_count() && elided(lines_[static_cast<std::size_t>(row)])) {
     QToolTip::showText(help->globalPos(), plain_tool_tip_markup(lines_[static_cast<std::size_t>(row)].text), this,
                        QRect(0, top_of(row), room(), pitch_));
   } else {

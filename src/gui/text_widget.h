@@ -49,7 +49,6 @@ class TextWidget : public QWidget, public ScrollsContent {
 
   // --- Bounded by its frame ----------------------------------------------------------------
   void set_scrollable(bool scrollable);
-  bool scrollable() const { return bar_ != nullptr; }
   // Scrolls as little as it takes for the line holding `offset` to show.
   void scroll_to(int offset);
   QPoint scroll_origin() const override;

@@ -99,7 +99,9 @@ void BView::SetViewColor(rgb_color color) {
 }
 
 void BView::SetToolTip(const char* text) {
-  command<QWidget>(peer_, [tip = std::string(text == nullptr ? "" : text)](QWidget& w) { gui_detail::set_plain_tool_tip(w, tip); });
+  command<QWidget>(peer_, [tip = std::string(text == nullptr ? "" : text)](QWidget& w) {
+    gui_detail::set_plain_tool_tip(w, tip);
+  });
 }
 
 std::string BView::ToolTip() const {
