@@ -135,8 +135,9 @@ void WindowWidget::moveEvent(QMoveEvent* event) {
 void WindowWidget::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   fit_to_screen();
-  frame_looks_left_ = frame_looks;
-  look_at_frame();
+  const bool framed = windowHandle() != nullptr && !windowHandle()->frameMargins().isNull();
+  frame_looks_left_ = framed ? 0 : frame_looks;
+  if (!framed) look_at_frame();
 }
 
 void WindowWidget::look_at_frame() {
