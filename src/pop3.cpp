@@ -8,6 +8,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "credentials.h"
 #include "platform/mail_settings.h"
 #include "platform/secret.h"
 #include "platform/sockets.h"
@@ -94,6 +95,8 @@ status_t POP3::Connect() {
   AccountRecord record;
   status = get_pop_account(&record.account, pop3_account_index);
   if (status != B_OK) return status;
+  SecretText secret;
+  if (!fetch_secret(record.account, pop3_account_index, secret)) return POP3_ERROR;
 
   uint32 address = 0;
   if (!resolve_host(record.account.pop_host, &address)) return POP3_UNKNOWN_HOST;
@@ -103,7 +106,7 @@ status_t POP3::Connect() {
   if (status != POP3_OK) return POP3_ERROR;
   status = USER(record.account.pop_name);
   if (status != POP3_COMMAND_SUCSESS) return status;
-  return PASS(record.account.pop_password);
+  return PASS(secret.text.c_str());
 }
 
 status_t POP3::QUIT() { return SendCommand("QUIT"); }

@@ -131,16 +131,38 @@ status_t store(char (&field)[mail_field_size], std::string_view value) {
   return B_OK;
 }
 
-// The fields of the record, by their key in the file.
+template <char (mail_pop_account::*member)[mail_field_size]>
+status_t store_text(mail_pop_account& account, std::string_view value) {
+  return store(account.*member, value);
+}
+
+status_t store_auth(mail_pop_account& account, std::string_view value) {
+  if (value == "user")
+    account.auth = pop_auth::user;
+  else if (value == "xoauth2")
+    account.auth = pop_auth::xoauth2;
+  else
+    return B_BAD_VALUE;
+  return B_OK;
+}
+
+// The fields of the record, by their key in the file, with what the user is
+// told of a value the field refuses as meaningless.
 struct Field {
   const char* key;
-  char (mail_pop_account::*member)[mail_field_size];
+  status_t (*store)(mail_pop_account& account, std::string_view value);
+  const char* bad_value;
 };
 
+constexpr const char* nul_byte = "holds a NUL byte";
+
 constexpr Field fields[] = {
-    {"host", &mail_pop_account::pop_host},
-    {"user", &mail_pop_account::pop_name},
-    {"password", &mail_pop_account::pop_password},
+    {"host", store_text<&mail_pop_account::pop_host>, nul_byte},
+    {"user", store_text<&mail_pop_account::pop_name>, nul_byte},
+    {"password", store_text<&mail_pop_account::pop_password>, nul_byte},
+    {"password_command", store_text<&mail_pop_account::pop_password_command>, nul_byte},
+    {"auth", store_auth, "must be user or xoauth2"},
+    {"oauth_token_command", store_text<&mail_pop_account::pop_oauth_token_command>, nul_byte},
 };
 
 }  // namespace
@@ -168,7 +190,7 @@ status_t get_pop_account(mail_pop_account* account, int32 index) {
   const int32 count = scan_accounts(text, [&](int32 at, std::string_view key, std::string_view value) {
     if (at != index) return;
     for (std::size_t i = 0; i < std::size(fields); ++i)
-      if (key == fields[i].key) verdict[i] = store(account->*fields[i].member, value);
+      if (key == fields[i].key) verdict[i] = fields[i].store(*account, value);
   });
   wipe_secret(text);
 
@@ -177,7 +199,7 @@ status_t get_pop_account(mail_pop_account* account, int32 index) {
     if (verdict[i] == B_OK) continue;
     result = verdict[i];
     hint_once("account " + std::to_string(index) + " in " + path + ": the " + fields[i].key + " " +
-              (result == B_NAME_TOO_LONG ? "is longer than 255 bytes" : "holds a NUL byte"));
+              (result == B_NAME_TOO_LONG ? "is longer than 255 bytes" : fields[i].bad_value));
   }
   if (result != B_OK) explicit_bzero(account, sizeof *account);
   return result;

@@ -8,6 +8,9 @@
 //   host = pop.example.org
 //   user = alice
 //   password = everything after the first "=", blanks at both ends trimmed
+//   password_command = secret-tool lookup ...  (instead of password)
+//   auth = user | xoauth2                      (optional; user by default)
+//   oauth_token_command = ...                  (prints an access token)
 //
 // The file holds passwords, so it is refused while group or others may read
 // or write it. What is wrong with the file goes to stderr in one line, once
@@ -20,10 +23,21 @@
 // error of get_pop_account, never cut (a cut password would log in wrongly).
 inline constexpr int mail_field_size = 256;
 
+// How the client signs in.
+enum class pop_auth : uint8 {
+  user,     // USER and PASS
+  xoauth2,  // AUTH XOAUTH2 with an OAuth 2.0 access token
+};
+
 struct mail_pop_account {
   char pop_name[mail_field_size];      // sent with USER
   char pop_password[mail_field_size];  // sent with PASS
   char pop_host[mail_field_size];      // host name or dotted quad
+
+  // --- Signing in ---
+  pop_auth auth;
+  char pop_password_command[mail_field_size];     // prints the password; empty: none
+  char pop_oauth_token_command[mail_field_size];  // prints an access token; empty: none
 };
 
 // The number of accounts in the file; 0 when it is missing, unreadable or
@@ -32,7 +46,8 @@ int32 count_pop_accounts();
 
 // Fills `account` with the account at `index` (0 is the first). Returns B_OK,
 // or a negative error: B_BAD_INDEX, B_NAME_TOO_LONG (a value of 256 bytes or
-// more), B_BAD_VALUE (a NUL byte in a value), B_NOT_ALLOWED (the file's mode),
+// more), B_BAD_VALUE (a NUL byte in a value, or an auth that means nothing),
+// B_NOT_ALLOWED (the file's mode),
 // B_ENTRY_NOT_FOUND or another errno for a file that cannot be read. On error
 // the record is left cleared.
 status_t get_pop_account(mail_pop_account* account, int32 index = 0);
