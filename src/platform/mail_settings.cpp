@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -136,6 +138,18 @@ status_t store_text(mail_pop_account& account, std::string_view value) {
   return store(account.*member, value);
 }
 
+status_t store_security(mail_pop_account& account, std::string_view value) {
+  if (value == "none")
+    account.security = pop_security::none;
+  else if (value == "starttls")
+    account.security = pop_security::starttls;
+  else if (value == "tls")
+    account.security = pop_security::tls;
+  else
+    return B_BAD_VALUE;
+  return B_OK;
+}
+
 status_t store_auth(mail_pop_account& account, std::string_view value) {
   if (value == "user")
     account.auth = pop_auth::user;
@@ -144,6 +158,27 @@ status_t store_auth(mail_pop_account& account, std::string_view value) {
   else
     return B_BAD_VALUE;
   return B_OK;
+}
+
+status_t store_port(mail_pop_account& account, std::string_view value) {
+  unsigned port = 0;
+  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), port);
+  if (error != std::errc() || end != value.data() + value.size() || port < 1 || port > 65535) return B_BAD_VALUE;
+  account.pop_port = static_cast<uint16>(port);
+  return B_OK;
+}
+
+// As `openssl x509 -fingerprint -sha256` prints it, or without the colons,
+// in either case; kept as 64 lower-case digits.
+status_t store_fingerprint(mail_pop_account& account, std::string_view value) {
+  std::string digits;
+  for (const char c : value) {
+    if (c == ':') continue;
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return B_BAD_VALUE;
+    digits += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  if (digits.size() != 64) return B_BAD_VALUE;
+  return store(account.pop_fingerprint, digits);
 }
 
 // The fields of the record, by their key in the file, with what the user is
@@ -160,6 +195,10 @@ constexpr Field fields[] = {
     {"host", store_text<&mail_pop_account::pop_host>, nul_byte},
     {"user", store_text<&mail_pop_account::pop_name>, nul_byte},
     {"password", store_text<&mail_pop_account::pop_password>, nul_byte},
+    {"security", store_security, "must be none, starttls or tls"},
+    {"port", store_port, "must be a number from 1 to 65535"},
+    {"cafile", store_text<&mail_pop_account::pop_cafile>, nul_byte},
+    {"fingerprint", store_fingerprint, "must be the 64 hex digits of a SHA-256 fingerprint (colons allowed)"},
     {"password_command", store_text<&mail_pop_account::pop_password_command>, nul_byte},
     {"auth", store_auth, "must be user or xoauth2"},
     {"oauth_token_command", store_text<&mail_pop_account::pop_oauth_token_command>, nul_byte},
