@@ -60,8 +60,10 @@ const std::vector<SecretCase> secret_cases = {
     {"both", "password = secret\npassword_command = printf secret", "Error",
      "both password and password_command are set"},
     {"empty_password_is_none", "password =", "Error", "no password"},
-    {"token_without_its_command", "auth = xoauth2\npassword = secret", "Error",
+    {"token_without_its_command", "auth = xoauth2\nsecurity = tls\npassword = secret", "Error",
      "auth = xoauth2 needs an oauth_token_command"},
+    {"token_without_tls", "auth = xoauth2\noauth_token_command = echo secret", "Error",
+     "auth = xoauth2 sends an access token, so it needs security = tls or starttls"},
 };
 
 TEST_F(Credentials, TheSecretOrWhyNot) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/helper_command.h"
+#include "platform/network_cancel.h"
 #include "temp_config.h"
 
 namespace {
@@ -129,6 +130,16 @@ TEST(HelperCommand, NeverHoldsTheCaller) {
     stop(pids);
   }
   helper_command_timeout_ms = saved;
+}
+
+TEST(HelperCommand, ClosingTheNotifierEndsIt) {
+  cancel_network_waits();
+  const auto start = std::chrono::steady_clock::now();
+  const HelperOutput got = run_helper_command("sleep 60", 255);
+  reset_network_cancel();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+  EXPECT_FALSE(got.ok);
+  EXPECT_EQ(got.failure, "was ended: the check was cancelled");
 }
 
 }  // namespace

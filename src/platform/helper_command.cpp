@@ -12,7 +12,9 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/network_cancel.h"
 #include "platform/secret.h"
+#include "platform/transport.h"
 
 extern char** environ;
 
@@ -162,10 +164,6 @@ std::string describe_exit(int status, const std::string& said) {
   return text;
 }
 
-std::string duration_text(int ms) {
-  return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
-}
-
 }  // namespace
 
 HelperOutput::~HelperOutput() { wipe_secret(line); }
@@ -189,17 +187,19 @@ HelperOutput run_helper_command(const std::string& command, std::size_t max_line
   FirstLine first_out(max_line), first_err(helper_command_max_reason);
   Stream streams[] = {{out.read, first_out}, {err.read, first_err}};
   const auto deadline = clock_type::now() + std::chrono::milliseconds(helper_command_timeout_ms);
-  bool exited = false, timed_out = false;
-  while (!exited && !timed_out) {
-    pollfd watched[2];
-    nfds_t count = 0;
+  bool exited = false, timed_out = false, cancelled = false;
+  while (!exited && !timed_out && !cancelled) {
+    // Closing the notifier ends the wait as it ends those of the network.
+    pollfd watched[3] = {{network_cancel_fd(), POLLIN, 0}};
+    nfds_t count = 1;
     for (const Stream& s : streams)
       if (s.fd.get() >= 0) watched[count++] = {s.fd.get(), POLLIN, 0};
     const int wait = std::min(remaining_ms(deadline), exit_poll_ms);
     if (poll(watched, count, wait) < 0 && errno != EINTR) break;
     for (Stream& s : streams) read_available(s);
     exited = has_exited(pid);
-    timed_out = !exited && clock_type::now() >= deadline;
+    cancelled = !exited && network_waits_cancelled();
+    timed_out = !exited && !cancelled && clock_type::now() >= deadline;
   }
   // Whatever it started and left running goes with it.
   killpg(pid, SIGKILL);
@@ -209,7 +209,9 @@ HelperOutput run_helper_command(const std::string& command, std::size_t max_line
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
 
-  if (timed_out) {
+  if (cancelled) {
+    result.failure = "was ended: the check was cancelled";
+  } else if (timed_out) {
     result.failure = "gave no answer within " + duration_text(helper_command_timeout_ms) + " and was ended";
   } else if (!exited || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     result.failure = describe_exit(status, first_err.text());

@@ -6,7 +6,8 @@
 // passes) and in output (the first line of stdout is kept up to a size, the
 // rest read and dropped). Whatever it left running is ended with it, and
 // nothing it leaves behind (a grandchild holding the pipes) can keep the
-// caller waiting. Safe from any thread: the command is reaped by its pid
+// caller waiting, and closing the notifier (cancel_network_waits) ends it
+// as it ends the waits of the network. Safe from any thread: the command is reaped by its pid
 // alone, no signal handler is installed.
 #pragma once
 
