@@ -12,6 +12,7 @@
 #include "platform/secret.h"
 #include "platform/sockets.h"
 #include "platform/tls_transport.h"
+#include "xoauth2.h"
 
 int pop3_connect_timeout_ms = 10 * 1000;
 int pop3_handshake_timeout_ms = 10 * 1000;
@@ -108,6 +109,7 @@ status_t POP3::Connect() {
     pop3_pipelining = HasCapability("PIPELINING");
   }
 
+  if (account.auth == pop_auth::xoauth2) return XOAUTH2(account.pop_name, secret.text);
   status = USER(account.pop_name);
   if (status == POP3_UNKNOWN_USER) return Fail(status, pop3_peer + " refused the user name: " + ServerText());
   if (status != POP3_COMMAND_SUCSESS) return Fail(status, pop3_peer + " did not answer USER: " + ServerText());
@@ -183,6 +185,28 @@ status_t POP3::PASS(const char* password) {
   pop3_command += password;
   const status_t result = SendCommand(pop3_command);
   return result == POP3_NG ? POP3_WRONG_PASSWORD : result;
+}
+
+status_t POP3::XOAUTH2(const char* user, const std::string& token) {
+  status_t result = SendCommand("AUTH XOAUTH2");
+  if (result == POP3_NG) return Fail(POP3_ERROR, pop3_peer + " refused AUTH XOAUTH2: " + ServerText());
+  if (!IsContinuation()) return Fail(POP3_ERROR, pop3_peer + " did not answer AUTH XOAUTH2: " + ServerText());
+  SecretText response;
+  response.text = xoauth2_response(user, token);
+  result = SendCommand(response.text, secret_in::whole_line);
+  if (result == POP3_COMMAND_SUCSESS) return result;
+  if (result == POP3_NG) return Fail(POP3_WRONG_PASSWORD, pop3_peer + " refused the access token: " + ServerText());
+  if (!IsContinuation()) return Fail(result, pop3_peer + " did not answer the access token: " + ServerText());
+  // A refusal told as a challenge holding a JSON error: the empty line
+  // ends the exchange, and the server's -ERR follows.
+  const std::string status_text = xoauth2_refusal_status(std::string_view(pop3_server_response_message).substr(1));
+  SendCommand("");
+  return Fail(POP3_WRONG_PASSWORD, pop3_peer + " refused the access token (status " +
+                                       (status_text.empty() ? "unknown" : status_text) + "): " + ServerText());
+}
+
+bool POP3::IsContinuation() const {
+  return starts_with(pop3_server_response_message, "+ ") || pop3_server_response_message == "+\r\n";
 }
 
 // --- Mailbox commands --------------------------------------------------------
@@ -307,18 +331,18 @@ status_t POP3::GetServerMesg() {
   return POP3_ERROR;
 }
 
-bool POP3::Send(const std::string& lines) {
+bool POP3::Send(const std::string& lines, secret_in secret) {
   if (!pop3_transport || !pop3_transport->is_open()) return false;
   for (std::size_t begin = 0; begin < lines.size();) {
     const std::size_t end = std::min(lines.find("\r\n", begin), lines.size());
     const std::string_view line(lines.data() + begin, end - begin);
-    debug_sent(line, line.starts_with("PASS ") ? secret_in::argument : secret_in::none);
+    debug_sent(line, line.starts_with("PASS ") ? secret_in::argument : secret);
     begin = end + 2;
   }
   return pop3_transport->send_all(lines);
 }
 
-status_t POP3::SendCommand(const std::string& command) {
+status_t POP3::SendCommand(const std::string& command, secret_in secret) {
   if (!pop3_transport || !pop3_transport->is_open()) return POP3_ERROR;
   // The command and its CR LF in one write: two small writes and then a
   // read can wait on Nagle's algorithm and the server's delayed ACK.
@@ -326,8 +350,8 @@ status_t POP3::SendCommand(const std::string& command) {
   line.reserve(command.size() + 2);
   line += command;
   line += "\r\n";
-  const bool sent = Send(line);
-  wipe_secret(line);  // it may be the PASS line
+  const bool sent = Send(line, secret);
+  wipe_secret(line);  // it may be the PASS line or the SASL string
   if (!sent) return POP3_ERROR;
   // Its answer would come after those of TOPs still on their way: it goes
   // (a QUIT after a listing cut short), but the session ends there.
