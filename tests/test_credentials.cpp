@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "credentials.h"
 #include "netns.h"
 #include "platform/helper_command.h"
 #include "platform/report.h"
@@ -86,6 +87,39 @@ TEST_F(Credentials, TheSecretOrWhyNot) {
     EXPECT_NE(said.find(c.reason), std::string::npos) << said;
     EXPECT_EQ(said.find("secret"), std::string::npos) << "no secret on stderr: " << said;
     EXPECT_EQ(server.log().size(), sessions) << "nothing sent without the secret";
+  }
+}
+
+TEST(PlainText, WhichHostsAreOffThisMachine) {
+  const std::vector<std::pair<const char*, bool>> cases = {
+      {"127.0.0.1", false},   {"127.255.3.9", false},      {"127.1", false},         {"localhost", false},
+      {"::1", false},         {"0:0:0:0:0:0:0:1", false},  {"128.0.0.1", true},      {"126.255.255.255", true},
+      {"192.0.2.1", true},    {"::ffff:192.0.2.1", true},  {"2001:db8::1", true},    {"pop.example.org", true},
+      {"localhost.example.org", true}, {"", true},
+  };
+  for (const auto& [host, crosses] : cases) EXPECT_EQ(crosses_network(host), crosses) << host;
+}
+
+// Once per process: this is the only test here that checks a remote host.
+TEST_F(Credentials, PlainTextOffThisMachineIsToldOnce) {
+  struct Step {
+    std::string security;
+    bool warned;
+  };
+  const std::vector<Step> steps = {{"tls", false}, {"none", true}, {"none", false}};
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.security);
+    // TEST-NET-1: no route from the test's private network, so the check ends at once.
+    home.write("Mail/accounts",
+               "[account]\nhost = 192.0.2.1\nuser = alice\npassword = secret\nsecurity = " + step.security + "\n",
+               0600);
+    testing::internal::CaptureStderr();
+    WykeView::checkmail({"From:"});
+    const std::string said = testing::internal::GetCapturedStderr();
+    const std::string warning = "wyke: the password for alice crosses the network to 192.0.2.1 unencrypted; set "
+                                "security = tls (port 995) or security = starttls";
+    EXPECT_EQ(said.find(warning) != std::string::npos, step.warned) << said;
+    EXPECT_EQ(wyke_header, "Error");
   }
 }
 
