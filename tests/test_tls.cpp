@@ -386,4 +386,27 @@ TEST_F(Tls, RefusedLoginTellsTheServersOwnWords) {
   }
 }
 
+TEST_F(Tls, ConnectionFailuresSayWhy) {
+  struct Case {
+    std::string host;
+    std::string security;
+    const char* shown;
+    std::string because;
+  };
+  const std::vector<Case> cases = {
+      {"no-such-host.invalid", "none", "Unknown Host", "unknown host no-such-host.invalid"},
+      {"", "tls", "Unknown Host", "no host is set"},
+      {"127.0.0.1", "none", "Error", "cannot connect to 127.0.0.1 port 110 (127.0.0.1): Connection refused"},
+      {"127.0.0.1", "tls", "Error", "cannot connect to 127.0.0.1 port 995 (127.0.0.1): Connection refused"},
+      {"127.0.0.1", "starttls\nport = 2110", "Error", "cannot connect to 127.0.0.1 port 2110"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.because);
+    account("security = " + c.security, c.host);
+    check();
+    EXPECT_EQ(wyke_header, c.shown);
+    EXPECT_NE(report_reason().find(c.because), std::string::npos) << report_reason();
+  }
+}
+
 }  // namespace
