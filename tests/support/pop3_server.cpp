@@ -19,6 +19,8 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/no_sigpipe.h"
+
 namespace wyke_test {
 
 struct ScriptedPop3Server::Script {
@@ -207,6 +209,7 @@ class ScriptedPop3Server::Session {
     if (ssl_ == nullptr || SSL_set_fd(ssl_, fd_) != 1) return false;
     for (;;) {
       ERR_clear_error();
+      const NoSigpipe guard;
       const int result = SSL_accept(ssl_);
       if (result == 1) return true;
       if (!wait_for_tls(SSL_get_error(ssl_, result))) return false;
@@ -228,6 +231,7 @@ class ScriptedPop3Server::Session {
       if (ssl_ != nullptr) {
         ERR_clear_error();
         std::size_t got = 0;
+        const NoSigpipe guard;
         const int result = SSL_read_ex(ssl_, buffer, room, &got);
         if (result == 1) return static_cast<ssize_t>(got);
         const int error = SSL_get_error(ssl_, result);
@@ -288,6 +292,7 @@ class ScriptedPop3Server::Session {
     while (ssl_ != nullptr && length > 0) {
       ERR_clear_error();
       std::size_t written = 0;
+      const NoSigpipe guard;
       const int result = SSL_write_ex(ssl_, bytes, length, &written);
       if (result != 1 && !wait_for_tls(SSL_get_error(ssl_, result))) return false;
       bytes += written;
@@ -355,7 +360,10 @@ class ScriptedPop3Server::Session {
   // After QUIT: the server's side is closed, but whatever the client still
   // sends is logged until it closes too.
   void drain() {
-    if (ssl_ != nullptr) SSL_shutdown(ssl_);
+    if (ssl_ != nullptr) {
+      const NoSigpipe guard;
+      SSL_shutdown(ssl_);
+    }
     shutdown(fd_, SHUT_WR);
     std::string line;
     while (read_line(line)) server_.record(index_, log_form(line));
