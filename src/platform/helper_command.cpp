@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,7 +26,8 @@ namespace {
 using clock_type = std::chrono::steady_clock;
 
 // How often a wait looks whether the command has exited while its pipes
-// stay open (a grandchild may hold them).
+// stay open (a grandchild may hold them), where the kernel cannot say so
+// through a descriptor.
 constexpr int exit_poll_ms = 10;
 
 // Read after the command has exited, at most: what it wrote before exiting
@@ -184,17 +186,21 @@ HelperOutput run_helper_command(const std::string& command, std::size_t max_line
     return result;
   }
 
+  // Polls readable once the command has exited (Linux 5.3 and later).
+  Fd exit_fd;
+  exit_fd.reset(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
   FirstLine first_out(max_line), first_err(helper_command_max_reason);
   Stream streams[] = {{out.read, first_out}, {err.read, first_err}};
   const auto deadline = clock_type::now() + std::chrono::milliseconds(helper_command_timeout_ms);
   bool exited = false, timed_out = false, cancelled = false;
   while (!exited && !timed_out && !cancelled) {
     // Closing the notifier ends the wait as it ends those of the network.
-    pollfd watched[3] = {{network_cancel_fd(), POLLIN, 0}};
+    pollfd watched[4] = {{network_cancel_fd(), POLLIN, 0}};
     nfds_t count = 1;
+    if (exit_fd.get() >= 0) watched[count++] = {exit_fd.get(), POLLIN, 0};
     for (const Stream& s : streams)
       if (s.fd.get() >= 0) watched[count++] = {s.fd.get(), POLLIN, 0};
-    const int wait = std::min(remaining_ms(deadline), exit_poll_ms);
+    const int wait = exit_fd.get() >= 0 ? remaining_ms(deadline) : std::min(remaining_ms(deadline), exit_poll_ms);
     if (poll(watched, count, wait) < 0 && errno != EINTR) break;
     for (Stream& s : streams) read_available(s);
     exited = has_exited(pid);
