@@ -57,7 +57,7 @@ const std::vector<SecretCase> secret_cases = {
      "account 0: the password_command exited with status 1: no such entry"},
     {"command_prints_nothing", "password_command = true", "Error", "the password_command printed nothing"},
     {"command_past_the_bound", "password_command = echo secret; sleep 30", "Error",
-     "the password_command gave no answer within 300 ms and was ended"},
+     "the password_command gave no answer within 1 s and was ended"},
     {"both", "password = secret\npassword_command = printf secret", "Error",
      "both password and password_command are set"},
     {"empty_password_is_none", "password =", "Error", "no password"},
@@ -68,7 +68,7 @@ const std::vector<SecretCase> secret_cases = {
 };
 
 TEST_F(Credentials, TheSecretOrWhyNot) {
-  helper_command_timeout_ms = 300;
+  helper_command_timeout_ms = 1000;
   for (const SecretCase& c : secret_cases) {
     SCOPED_TRACE(c.name);
     home.write("Mail/accounts", "[account]\nhost = 127.0.0.1\nuser = alice\n" + c.keys + "\n", 0600);
