@@ -116,7 +116,7 @@ class TlsTransport final : public Transport {
         bytes.remove_prefix(written);
         continue;
       }
-      if (!await(SSL_get_error(ssl_.get(), 0), socket_.limits().receive_ms, "room to send")) return false;
+      if (!await(SSL_get_error(ssl_.get(), 0), socket_.limits().receive_ms, "a read of what was sent")) return false;
     }
     return true;
   }
