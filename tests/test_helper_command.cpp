@@ -39,7 +39,6 @@ const std::vector<OutputCase> output_cases = {
      "exited with status 2: a?b?c"},
     {"signal", "echo leaked; kill -TERM $$", false, "", "was ended by signal 15"},
     {"empty_first_line", "printf '\\nleaked\\n'", false, "", "printed nothing"},
-    {"silent", "true", false, "", "printed nothing"},
     {"one_past_the_bound", "head -c 256 /dev/zero | tr '\\0' x", false, "", "longer than 255 bytes"},
     {"a_megabyte_without_newline", "head -c 1048576 /dev/zero | tr '\\0' x", false, "", "longer than 255 bytes"},
     {"no_such_program", "/nonexistent/wyke-helper", false, "", "exited with status 127: "},

@@ -48,7 +48,6 @@ TEST(Xoauth2, RefusalStatus) {
       {"control_bytes", "{\"status\":\"4\x01\x1b" "1\"}", "4??1"},
       {"endless_status", "{\"status\":\"" + std::string(10000, '9'), std::string(max_xoauth2_status, '9')},
       {"not_json", "hello", ""},
-      {"empty", "", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
