@@ -3,7 +3,9 @@
 // name or password leaves, with a reason the user can act on; the ways of
 // trusting a server succeed; pipelined and one-by-one listings agree; the
 // deadline, the cancel and IPv6.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <netdb.h>
 
 #include <algorithm>
 #include <chrono>
@@ -12,6 +14,7 @@
 #include <future>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "netns.h"
@@ -23,6 +26,26 @@
 #include "temp_config.h"
 #include "test_certs.h"
 #include "wyke.h"
+
+// "both.test" resolves as a host with an IPv6 and an IPv4 address does:
+// ::1 first, then 127.0.0.1. Every other name goes to the real resolver.
+extern "C" int getaddrinfo(const char* node, const char* service, const addrinfo* hints, addrinfo** found) {
+  using Resolver = int (*)(const char*, const char*, const addrinfo*, addrinfo**);
+  static const auto real = reinterpret_cast<Resolver>(dlsym(RTLD_NEXT, "getaddrinfo"));
+  if (node == nullptr || std::string_view(node) != "both.test") return real(node, service, hints, found);
+  addrinfo* v6 = nullptr;
+  addrinfo* v4 = nullptr;
+  if (const int error = real("::1", service, hints, &v6); error != 0) return error;
+  if (const int error = real("127.0.0.1", service, hints, &v4); error != 0) {
+    freeaddrinfo(v6);
+    return error;
+  }
+  addrinfo* last = v6;
+  while (last->ai_next != nullptr) last = last->ai_next;
+  last->ai_next = v4;
+  *found = v6;
+  return 0;
+}
 
 namespace {
 
@@ -356,6 +379,18 @@ TEST_F(Tls, Ipv6AddressVerifiedAgainstTheCertificate) {
   check();
   EXPECT_EQ(wyke_header, "Error");
   EXPECT_NE(report_reason().find("is not issued for ::1"), std::string::npos) << report_reason();
+}
+
+// Each address of the host in the resolver's order, until one answers.
+TEST_F(Tls, AddressesAreTriedInOrder) {
+  for (const char* address : {"::1", "127.0.0.1"}) {
+    SCOPED_TRACE(address);
+    ScriptedPop3Server server{two_messages};
+    if (!server.start(address, 110)) GTEST_SKIP() << "cannot listen on " << address << ": " << server.error();
+    account("", "both.test");
+    check();
+    EXPECT_EQ(wyke_header, two_listed) << report_reason();
+  }
 }
 
 // --- Reasons of the plain exchange ------------------------------------------------------
