@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -126,7 +127,7 @@ class POP3 {
 
   status_t STAT();
   // In a pipelining session, TOP n for the n after the last one asked also
-  // sends the TOPs up to the count of the last GetMsgNum ahead, so the
+  // sends the TOPs up to the count of the last STAT ahead, so the
   // caller must read each answer whole and ask for the numbers in order;
   // any other command ends the session after it is sent.
   status_t TOP(int mes, int line);
@@ -134,9 +135,14 @@ class POP3 {
   status_t LIST();
   // Sends STAT; the count it reports, or 0 when it fails or has none.
   int GetMsgNum();
-  // Whether a listing asks GetMsgNum again before each message (the plain
-  // exchange) rather than keeping the first count (the secured ones, so
-  // that their TOPs can follow each other without a STAT between).
+  // Sends STAT as GetMsgNum does, but tells a failure from an empty
+  // maildrop: the count when the answer is "+OK" with a count of 0 or more
+  // that fits an int; nothing when STAT failed or its answer holds no such
+  // count (GetLastMesg then holds what came, empty when nothing did).
+  std::optional<int> MessageCount();
+  // Whether a listing asks the count again before each message (the plain
+  // exchange) rather than keeping the first one (the secured ones, so that
+  // their TOPs can follow each other without a STAT between).
   bool RecountsEachMessage() const;
 
   // --- Reading ---
@@ -146,6 +152,9 @@ class POP3 {
   // connection yields nothing more. A line cut by a closed connection comes
   // back as far as it arrived.
   const std::string GetData();
+  // Whether the last GetData met the terminating "." line: its empty string
+  // ended the answer, not the connection.
+  bool ResponseEnded() const;
   // The last status line, CR LF included.
   const std::string GetLastMesg();
   // The last USER or PASS command, without CR LF.
@@ -154,6 +163,9 @@ class POP3 {
  private:
   status_t GetServerMesg();
   status_t SendCommand(const std::string& command, secret_in secret = secret_in::none);
+  // Sends STAT; the number after its "+OK" as read, sign and all, or
+  // nothing when STAT failed or that number is missing or too large.
+  std::optional<int> StatCount();
   status_t USER(const char* name);
   status_t PASS(const char* password);
   // AUTH XOAUTH2 in two steps (RFC 5034): the command, the server's "+ ",
@@ -174,9 +186,6 @@ class POP3 {
   bool Send(const std::string& lines, secret_in secret = secret_in::none);
   // Records why the session failed and returns `status`.
   status_t Fail(status_t status, const std::string& reason);
-  // The last status line as the user may read it: CR LF and control bytes
-  // out, bounded.
-  std::string ServerText() const;
   // Refills the read buffer; false when the connection has nothing more.
   bool ReadMore();
   // Ends the exchange: the connection is closed, buffered bytes are dropped,
@@ -199,6 +208,7 @@ class POP3 {
   status_t status = B_OK;
   std::string pop3_server_response_message;
   std::string pop3_multi_line_message;
+  bool pop3_response_ended = false;  // the last GetData met the "." line
   std::string pop3_command;
   // Bytes received and not yet returned: [pop3_read_begin, pop3_read_end).
   std::vector<char> pop3_read_buffer;

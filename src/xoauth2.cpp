@@ -41,7 +41,7 @@ std::string xoauth2_refusal_status(std::string_view challenge) {
   for (const char c : rest) {
     if (quoted ? c == '"' : (c == ',' || c == '}' || c == ' ')) break;
     if (status.size() == max_xoauth2_status) break;
-    status += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c;
+    status += static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f ? '?' : c;
   }
   return status;
 }

@@ -15,5 +15,5 @@ std::string xoauth2_response(std::string_view user, std::string_view token);
 
 // The "status" member of the JSON error that a server sends, in base64, in
 // its "+ " challenge when it refuses the token ({"status":"401",...}), as
-// printable text; empty when the challenge holds none.
+// printable ASCII (any other byte a "?"); empty when the challenge holds none.
 std::string xoauth2_refusal_status(std::string_view challenge);

@@ -45,7 +45,7 @@ TEST(Xoauth2, RefusalStatus) {
       {"no_status", R"({"schemes":"bearer"})", ""},
       {"no_colon", R"({"status" "401"})", ""},
       {"unterminated", R"({"status":"40)", "40"},
-      {"control_bytes", "{\"status\":\"4\x01\x1b" "1\"}", "4??1"},
+      {"control_and_non_ascii_bytes", "{\"status\":\"4\x01\x1b" "1\xc3\xa9\"}", "4??1??"},
       {"endless_status", "{\"status\":\"" + std::string(10000, '9'), std::string(max_xoauth2_status, '9')},
       {"not_json", "hello", ""},
   };
@@ -104,13 +104,15 @@ const std::vector<SignInCase> sign_in_cases = {
     {"accepted_over_tls", "tls", token, false, "", "Subject: Lunch", {"AUTH XOAUTH2", sasl_line}, ""},
     {"accepted_over_starttls", "starttls", token, false, "", "Subject: Lunch", {"AUTH XOAUTH2", sasl_line}, ""},
     {"refused_at_once", "tls", "another", false, "", "Wrong Password", {"AUTH XOAUTH2", sasl_line},
-     "127.0.0.1 refused the access token: -ERR [AUTH] invalid token"},
+     "127.0.0.1 refused the access token: \"-ERR [AUTH] invalid token\""},
     {"refused_with_a_json_challenge", "tls", "another", true, "", "Wrong Password", {"AUTH XOAUTH2", sasl_line, ""},
-     "127.0.0.1 refused the access token (status 401): -ERR [AUTH] authentication failed"},
+     "127.0.0.1 refused the access token (status 401): \"-ERR [AUTH] authentication failed\""},
     {"mechanism_refused", "tls", token, false, "-ERR unknown mechanism\r\n", "Error", {"AUTH XOAUTH2"},
-     "127.0.0.1 refused AUTH XOAUTH2: -ERR unknown mechanism"},
+     "the server refused AUTH XOAUTH2: \"-ERR unknown mechanism\""},
     {"no_continuation", "tls", token, false, "hello\r\n", "Error", {"AUTH XOAUTH2"},
-     "127.0.0.1 did not answer AUTH XOAUTH2: hello"},
+     "the server's answer to AUTH XOAUTH2 is not POP3: \"hello\""},
+    {"signed_in_without_a_token", "tls", token, false, "+OK come in\r\n", "Error", {"AUTH XOAUTH2"},
+     "127.0.0.1 answered AUTH XOAUTH2 without asking for the token: \"+OK come in\""},
 };
 
 TEST_F(Xoauth2SignIn, ExchangeAndVerdict) {
