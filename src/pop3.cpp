@@ -194,7 +194,7 @@ status_t POP3::TOP(int mes, int line) {
     pop3_owed_first = pop3_next_top = mes;
     pop3_top_lines = line;
   }
-  if (pop3_owed <= pop3_pipeline_depth / 2) {
+  if (pop3_owed <= pop3_pipeline_depth - pop3_pipeline_refill) {
     std::string batch;
     for (; pop3_owed < pop3_pipeline_depth && pop3_next_top <= pop3_listing_count; ++pop3_owed, ++pop3_next_top)
       batch += "TOP " + std::to_string(pop3_next_top) + " " + std::to_string(line) + "\r\n";
