@@ -405,7 +405,9 @@ TEST_F(Tls, RefusedLoginTellsTheServersOwnWords) {
   const std::vector<Case> cases = {
       {"USER", "-ERR [AUTH] Plaintext authentication disallowed on non-secure (SSL/TLS) connections.\r\n",
        "Unknown User",
-       "localhost refused the user name: \"-ERR [AUTH] Plaintext authentication disallowed on non-secure"},
+       "localhost refused the user name: \"-ERR [AUTH] Plaintext authentication disallowed on non-secure (SSL/TLS) "
+       "connecti...\"; set security = starttls or tls for the account"},
+      {"USER", "-ERR no such mailbox\r\n", "Unknown User", "localhost refused the user name: \"-ERR no such mailbox\""},
       {"PASS", "-ERR [AUTH] Authentication failed.\r\n", "Wrong Password",
        "localhost refused the password: \"-ERR [AUTH] Authentication failed.\""},
       {"PASS", "-ERR \x1b[31mred\r\n", "Wrong Password", "refused the password: \"-ERR ?[31mred\""},
