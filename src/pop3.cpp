@@ -52,6 +52,15 @@ uint16 port_of(const mail_pop_account& account) {
   return account.security == pop_security::tls ? pop3s_port : pop3_connect_port;
 }
 
+// Whether a refusal says the server wants a secured connection first, as
+// servers that refuse plain-text logins put it ("Plaintext authentication
+// disallowed on non-secure (SSL/TLS) connections").
+bool asks_for_tls(std::string answer) {
+  for (char& c : answer) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return answer.find("plaintext") != std::string::npos || answer.find("tls") != std::string::npos ||
+         answer.find("ssl") != std::string::npos;
+}
+
 }  // namespace
 
 pop3_transport_maker pop3_make_transport = make_transport;
@@ -109,7 +118,10 @@ status_t POP3::Connect() {
   if (account.auth == pop_auth::xoauth2) return XOAUTH2(account.pop_name, secret.text);
   status = USER(account.pop_name);
   if (status == POP3_UNKNOWN_USER)
-    return Fail(status, pop3_peer + " refused the user name: " + quoted_server_line(GetLastMesg()));
+    return Fail(status, pop3_peer + " refused the user name: " + quoted_server_line(GetLastMesg()) +
+                            (pop3_security == pop_security::none && asks_for_tls(GetLastMesg())
+                                 ? "; set security = starttls or tls for the account"
+                                 : ""));
   if (status != POP3_COMMAND_SUCSESS) return Fail(status, command_failure("USER", GetLastMesg()));
   status = PASS(secret.text.c_str());
   if (status == POP3_WRONG_PASSWORD)
@@ -225,7 +237,7 @@ status_t POP3::TOP(int mes, int line) {
     pop3_owed_first = pop3_next_top = mes;
     pop3_top_lines = line;
   }
-  if (pop3_owed <= pop3_pipeline_depth / 2) {
+  if (pop3_owed <= pop3_pipeline_depth - pop3_pipeline_refill) {
     std::string batch;
     for (; pop3_owed < pop3_pipeline_depth && pop3_next_top <= pop3_listing_count; ++pop3_owed, ++pop3_next_top)
       batch += "TOP " + std::to_string(pop3_next_top) + " " + std::to_string(line) + "\r\n";

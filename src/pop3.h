@@ -62,10 +62,13 @@ extern int pop3_receive_timeout_ms;  // 20 s
 extern int pop3_check_deadline_ms;  // 90 s
 
 // TOP commands a pipelining session keeps on their way at most. Their bytes
-// (about 1 KB) fit any socket buffer, so a server busy writing answers never
-// stops reading them, and neither side can wait on the other for ever. The
-// window is refilled when half of it has been answered.
-inline constexpr int pop3_pipeline_depth = 64;
+// (under 5 KB) fit the socket buffers between the two sides even when the
+// server reads none of them while it writes answers the client is not yet
+// reading, so neither side can wait on the other for ever. The window is
+// topped up once a quarter of it has been answered: a link with a long
+// round trip stays busy, and a batch is still one write.
+inline constexpr int pop3_pipeline_depth = 256;
+inline constexpr int pop3_pipeline_refill = pop3_pipeline_depth / 4;
 // CAPA answers are a dozen short lines; a longer one is no capability list.
 inline constexpr std::size_t pop3_max_capa_bytes = 16 * 1024;
 
