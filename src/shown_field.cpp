@@ -6,6 +6,8 @@ namespace {
 
 using size_type = std::string::size_type;
 
+constexpr const char* replacement_character = "\xef\xbf\xbd";  // U+FFFD
+
 struct CodePoint {
   char32_t value;
   size_type length;  // 0: the bytes there are no well-formed UTF-8
@@ -54,7 +56,8 @@ std::string shown_field(const std::string& field) {
   for (size_type i = 0; i < field.size();) {
     const CodePoint c = code_point_at(field, i);
     if (c.length == 0) {
-      shown += field[i++];
+      shown += replacement_character;
+      ++i;
       continue;
     }
     if (shows_as_space(c.value))

@@ -11,6 +11,8 @@
 // and the zero-width ones that hide inside a name (U+00AD, U+180E, U+200B,
 // U+2060-U+2064, U+206A-U+206F, U+FEFF, U+FFF9-U+FFFB, the tags U+E0000-
 // U+E007F). The joiners U+200C and U+200D stay: Persian, the Indic scripts
-// and emoji need them, and they move nothing. Bytes that are not UTF-8 are
-// left as they are.
+// and emoji need them, and they move nothing. Each byte that is not part of
+// well-formed UTF-8 becomes U+FFFD, as the view would show it anyway: left
+// raw, the bytes on either side of a removed character could join into one
+// that should have been removed.
 std::string shown_field(const std::string& field);

@@ -1,5 +1,5 @@
 // shown_field: one line, and no invisible character that reorders or hides
-// text; every other byte, broken UTF-8 included, as it was.
+// text; every other character as it was, broken UTF-8 as replacement marks.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -34,11 +34,12 @@ const std::vector<ShownCase> shown_cases = {
     {"neighbours_of_removed_ranges_stay", "\u2065\u2070\u202f\u2027\u200d\ufffc\U000e0080",
      "\u2065\u2070\u202f\u2027\u200d\ufffc\U000e0080"},
     {"right_to_left_text_stays", "\u05e9\u05dc\u05d5\u05dd abc", "\u05e9\u05dc\u05d5\u05dd abc"},
-    // Not UTF-8: left byte for byte, and never read past the end.
-    {"latin1_byte", "Caf\xe9", "Caf\xe9"},
-    {"override_cut_at_the_end", "a\xe2\x80", "a\xe2\x80"},
-    {"overlong_override", "a\xf0\x82\x80\xae" "b", "a\xf0\x82\x80\xae" "b"},
-    {"surrogate", "\xed\xa0\x80", "\xed\xa0\x80"},
+    // Not UTF-8: a replacement character a byte, never read past the end.
+    {"latin1_byte", "Caf\xe9", "Caf\ufffd"},
+    {"override_cut_at_the_end", "a\xe2\x80", "a\ufffd\ufffd"},
+    {"overlong_override", "a\xf0\x82\x80\xae" "b", "a\ufffd\ufffd\ufffd\ufffd" "b"},
+    {"surrogate", "\xed\xa0\x80", "\ufffd\ufffd\ufffd"},
+    {"removed_character_joins_no_bytes", "\xe2\u200b\x80\xae", "\ufffd\ufffd\ufffd"},
     {"substitute_and_zero_stay", "a\x1a\0b"s, "a\x1a\0b"s},
 };
 
