@@ -200,6 +200,7 @@ std::string decode_header(std::string src) {
   bool after_word = false;
   EncodedWord word;
   bool found = find_word(src, point, word);
+  if (!found) return src;  // most fields: nothing to decode, nothing to copy
   size_type quote = src.find('"');
   while (found) {
     if (quote < word.encode_start_pt) {

@@ -48,9 +48,17 @@ bool is_invisible_format(char32_t c) {
          c == 0xfeff || (c >= 0xfff9 && c <= 0xfffb) || (c >= 0xe0000 && c <= 0xe007f);
 }
 
+// Printable ASCII, the common case, is shown as it is.
+bool is_plain(const std::string& field) {
+  for (const char c : field)
+    if (static_cast<unsigned char>(c) >= 0x80 || c == '\r' || c == '\n' || c == '\t') return false;
+  return true;
+}
+
 }  // namespace
 
-std::string shown_field(const std::string& field) {
+std::string shown_field(std::string field) {
+  if (is_plain(field)) return field;
   std::string shown;
   shown.reserve(field.size());
   for (size_type i = 0; i < field.size();) {

@@ -15,4 +15,4 @@
 // well-formed UTF-8 becomes U+FFFD, as the view would show it anyway: left
 // raw, the bytes on either side of a removed character could join into one
 // that should have been removed.
-std::string shown_field(const std::string& field);
+std::string shown_field(std::string field);
