@@ -212,7 +212,6 @@ const std::vector<LabelCase> label_cases = {
     {"unknown", "X-NO-SUCH-CHARSET", "", ""},
     {"empty", "", "", ""},
     {"iconv_option", "UTF-8//TRANSLIT", "", ""},
-    {"two_options", "ISO-8859-1//IGNORE,TRANSLIT", "", ""},
     {"blank", "KOI8 R", "", ""},
     {"path", "../../tmp/x", "", ""},
     {"zero_byte", "KOI8-R\0"s, "", ""},
