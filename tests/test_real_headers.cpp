@@ -94,9 +94,6 @@ const std::vector<RealHeader> real_headers = {
     {"raw_right_to_left_override", "From: rtl " + rlo + "moc.live@ecnalab\r\n", "From: rtl moc.live@ecnalab"},
     {"encoded_override_and_isolates", "From: =?UTF-8?Q?=E2=80=AEmoc.live=E2=81=A6@=E2=81=A9ecnalab?=\r\n",
      "From: moc.live@ecnalab"},
-    {"marks_and_zero_width", "Subject: a\u200eb\u200fc\u200bd\u2060e\ufeff\r\n", "Subject: abcde"},
-    {"line_separator_as_a_space", "Subject: =?UTF-8?Q?a=E2=80=A8b?=\r\n", "Subject: a b"},
-    {"joiners_stay", "Subject: =?UTF-8?Q?=F0=9F=91=A9=E2=80=8D=F0=9F=92=BB?=\r\n", "Subject: 👩\u200d💻"},
 };
 
 class RealHeaders : public testing::Test {
