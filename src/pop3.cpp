@@ -134,14 +134,22 @@ status_t POP3::NOOP() { return SendCommand("NOOP"); }
 
 status_t POP3::LIST() { return SendCommand("LIST"); }
 
-int POP3::GetMsgNum() {
-  if (STAT() != POP3_COMMAND_SUCSESS) return 0;
+int POP3::GetMsgNum() { return StatCount().value_or(0); }
+
+std::optional<int> POP3::MessageCount() {
+  const std::optional<int> count = StatCount();
+  if (count && *count < 0) return std::nullopt;
+  return count;
+}
+
+std::optional<int> POP3::StatCount() {
+  if (STAT() != POP3_COMMAND_SUCSESS) return std::nullopt;
   std::istringstream reply(GetLastMesg());
   std::string dummy;
   int num = 0;
   reply >> dummy;
   // A count that is missing or does not fit an int is no count.
-  if (!(reply >> num)) num = 0;
+  if (!(reply >> num)) return std::nullopt;
   return num;
 }
 
@@ -175,7 +183,8 @@ const std::string POP3::GetData() {
   // A cut line still ends as a line does.
   if (cut && complete) pop3_multi_line_message.replace(pop3_max_line_length - 2, 2, "\r\n");
 
-  if (starts_with(pop3_multi_line_message, pop3_server_response_termination))
+  pop3_response_ended = starts_with(pop3_multi_line_message, pop3_server_response_termination);
+  if (pop3_response_ended)
     pop3_multi_line_message.clear();
   else if (!pop3_multi_line_message.empty() && pop3_multi_line_message[0] == '.')
     pop3_multi_line_message.erase(0, 1);
@@ -206,6 +215,8 @@ void POP3::GiveUp() {
 
 const std::string POP3::GetLastMesg() { return pop3_server_response_message; }
 
+bool POP3::ResponseEnded() const { return pop3_response_ended; }
+
 const std::string& POP3::GetLastCmd() { return pop3_command; }
 
 status_t POP3::GetServerMesg() {
@@ -216,6 +227,8 @@ status_t POP3::GetServerMesg() {
 }
 
 status_t POP3::SendCommand(const std::string& command) {
+  // A command that reads no status line leaves none of an earlier one.
+  pop3_server_response_message.clear();
   if (pop3_socket < 0) return POP3_ERROR;
   // The command and its CR LF in one write: two small writes and then a
   // read can wait on Nagle's algorithm and the server's delayed ACK.

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,11 @@ class POP3 {
   status_t LIST();
   // Sends STAT; the count it reports, or 0 when it fails or has none.
   int GetMsgNum();
+  // Sends STAT as GetMsgNum does, but tells a failure from an empty
+  // maildrop: the count when the answer is "+OK" with a count of 0 or more
+  // that fits an int; nothing when STAT failed or its answer holds no such
+  // count (GetLastMesg then holds what came, empty when nothing did).
+  std::optional<int> MessageCount();
 
   // --- Reading ---
 
@@ -96,6 +102,9 @@ class POP3 {
   // connection yields nothing more. A line cut by a closed connection comes
   // back as far as it arrived.
   const std::string GetData();
+  // Whether the last GetData met the terminating "." line: its empty string
+  // ended the answer, not the connection.
+  bool ResponseEnded() const;
   // The last status line, CR LF included.
   const std::string GetLastMesg();
   // The last USER or PASS command, without CR LF.
@@ -104,6 +113,9 @@ class POP3 {
  private:
   status_t GetServerMesg();
   status_t SendCommand(const std::string& command);
+  // Sends STAT; the number after its "+OK" as read, sign and all, or
+  // nothing when STAT failed or that number is missing or too large.
+  std::optional<int> StatCount();
   status_t USER(const char* name);
   status_t PASS(const char* password);
   // Refills the read buffer; false when the connection has nothing more.
@@ -117,6 +129,7 @@ class POP3 {
   status_t status = B_OK;
   std::string pop3_server_response_message;
   std::string pop3_multi_line_message;
+  bool pop3_response_ended = false;  // the last GetData met the "." line
   std::string pop3_command;
   // Bytes received and not yet returned: [pop3_read_begin, pop3_read_end).
   std::vector<char> pop3_read_buffer;
