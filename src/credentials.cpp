@@ -58,7 +58,7 @@ bool fetch_secret(const mail_pop_account& account, int index, SecretText& secret
       return fail(index, "auth = xoauth2 needs an oauth_token_command that prints the access token");
     return run("oauth_token_command", account.pop_oauth_token_command, max_oauth_token, index, secret);
   }
-  const bool has_password = account.pop_password[0] != '\0';
+  const bool has_password = account.pop_password_given;
   const bool has_command = account.pop_password_command[0] != '\0';
   if (has_password && has_command)
     return fail(index, "both password and password_command are set; keep one of them");

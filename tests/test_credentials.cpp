@@ -60,7 +60,6 @@ const std::vector<SecretCase> secret_cases = {
      "the password_command gave no answer within 1 s and was ended"},
     {"both", "password = secret\npassword_command = printf secret", "Error",
      "both password and password_command are set"},
-    {"empty_password_is_none", "password =", "Error", "no password"},
     {"token_without_its_command", "auth = xoauth2\nsecurity = tls\npassword = secret", "Error",
      "auth = xoauth2 needs an oauth_token_command"},
     {"token_without_tls", "auth = xoauth2\noauth_token_command = echo secret", "Error",
@@ -88,6 +87,17 @@ TEST_F(Credentials, TheSecretOrWhyNot) {
     EXPECT_EQ(said.find("secret"), std::string::npos) << "no secret on stderr: " << said;
     EXPECT_EQ(server.log().size(), sessions) << "nothing sent without the secret";
   }
+}
+
+// An empty password line is a password the user gave, sent as it stands.
+TEST_F(Credentials, AnEmptyPasswordIsStillSent) {
+  home.write("Mail/accounts", "[account]\nhost = 127.0.0.1\nuser = alice\npassword =\n", 0600);
+  testing::internal::CaptureStderr();
+  WykeView::checkmail({"From:", "Subject:"});
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(wyke_header, "Wrong Password");
+  ASSERT_TRUE(server.wait_for_log_lines(2, bounded));
+  EXPECT_EQ(server.log()[1], "PASS ");
 }
 
 TEST(PlainText, WhichHostsAreOffThisMachine) {

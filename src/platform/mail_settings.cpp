@@ -134,6 +134,12 @@ status_t store_text(mail_pop_account& account, std::string_view value) {
   return store(account.*member, value);
 }
 
+// An empty password is still one the user gave: it is sent as it stands.
+status_t store_password(mail_pop_account& account, std::string_view value) {
+  account.pop_password_given = true;
+  return store(account.pop_password, value);
+}
+
 status_t store_security(mail_pop_account& account, std::string_view value) {
   if (value == "none")
     account.security = pop_security::none;
@@ -190,7 +196,7 @@ constexpr const char* nul_byte = "holds a NUL byte";
 constexpr Field fields[] = {
     {"host", store_text<&mail_pop_account::pop_host>, nul_byte},
     {"user", store_text<&mail_pop_account::pop_name>, nul_byte},
-    {"password", store_text<&mail_pop_account::pop_password>, nul_byte},
+    {"password", store_password, nul_byte},
     {"security", store_security, "must be none, starttls or tls"},
     {"port", store_port, "must be a number from 1 to 65535"},
     {"cafile", store_text<&mail_pop_account::pop_cafile>, nul_byte},

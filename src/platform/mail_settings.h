@@ -43,6 +43,7 @@ enum class pop_auth : uint8 {
 struct mail_pop_account {
   char pop_name[mail_field_size];      // sent with USER
   char pop_password[mail_field_size];  // sent with PASS
+  bool pop_password_given;             // a password line, even an empty one
   char pop_host[mail_field_size];      // host name or dotted quad
 
   // --- Transport security ---
