@@ -35,6 +35,7 @@ run decode "$build/bench/bench_mimetool" --benchmark_repetitions=5 --benchmark_r
   --benchmark_out="$raw/decode.json" --benchmark_out_format=json
 run decode_reference python3 bench/reference_decode.py 1 | tee "$raw/decode_reference.txt"
 run pop3 "$build/bench/bench_pop3" --benchmark_out="$raw/pop3.json" --benchmark_out_format=json
+run secret "$build/bench/bench_secret" --benchmark_out="$raw/secret.json" --benchmark_out_format=json
 
 # The desktop figures in a network of their own, so that nothing can answer on
 # port 110 whatever this machine runs.
@@ -67,6 +68,9 @@ compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt")
   echo "load=$(cut -d ' ' -f 1-3 /proc/loadavg)"
   echo "idle=$idle"
 } >"$raw/machine"
+
+# The decoding figures of the run before, to set beside this one's.
+[ -f "$bench/RESULTS.md" ] && cp "$bench/RESULTS.md" "$raw/previous.md"
 
 python3 - "$raw" >"$bench/RESULTS.md" <<'EOF'
 import json, re, sys
@@ -127,16 +131,37 @@ for run in runs("decode"):
     if run.get("aggregate_name") == "median":
         decode[run["run_name"].split("/")[1]] = run["lines/s"]
 python_rates = dict(line.split() for line in open(f"{raw}/decode_reference.txt") if line.strip())
-say("## `decode_header` against Python's `email.header`")
+
+def previous_decode():
+    """Wyke's figures in the decoding table of the RESULTS.md this run replaces."""
+    rates, inside = {}, False
+    try:
+        lines = open(f"{raw}/previous.md").read().splitlines()
+    except FileNotFoundError:
+        return rates, "none"
+    date = next((re.search(r"on (.*? UTC)", l).group(1) for l in lines if "bench/results.sh) on" in l), "unknown")
+    for line in lines:
+        if line.startswith("## "):
+            inside = "email.header" in line
+        cells = [c.strip() for c in line.strip("|").split("|")]
+        if inside and line.startswith("| ") and len(cells) > 2 and cells[1].replace(",", "").isdigit():
+            rates[cells[0]] = float(cells[1].replace(",", ""))
+    return rates, date
+
+before, before_date = previous_decode()
+say("## Decoding a field against Python's `email.header`")
 say("")
-say("The same five lines; Wyke's `decode_header` (median of 5 runs of bench/bench_mimetool) against")
-say("`str(make_header(decode_header(line)))` (bench/reference_decode.py, one second per line).")
+say("The same lines; Wyke's `decode_header` followed by `shown_field`, as a check treats every field it shows")
+say("(median of 5 runs of bench/bench_mimetool), against `str(make_header(decode_header(line)))`")
+say(f"(bench/reference_decode.py, one second per line). \"Previous run\" is Wyke's figure in the results this run")
+say(f"replaced (written {before_date}), on whatever code was built then.")
 say("")
-say("| line | Wyke (lines/s) | Python (lines/s) | Wyke / Python |")
-say("|---|---|---|---|")
+say("| line | Wyke (lines/s) | Wyke, previous run (lines/s) | Python (lines/s) | Wyke / Python |")
+say("|---|---|---|---|---|")
 for name, rate in decode.items():
     ref = float(python_rates[name])
-    say(f"| {name} | {rate:,.0f} | {ref:,.0f} | {rate / ref:.1f} |")
+    old = f"{before[name]:,.0f}" if name in before else "-"
+    say(f"| {name} | {rate:,.0f} | {old} | {ref:,.0f} | {rate / ref:.1f} |")
 say("")
 
 # --- The desktop -----------------------------------------------------------------------
@@ -173,6 +198,18 @@ for run in runs("pop3"):
     size = re.search(r"read_size:(\d+)", run["name"]).group(1)
     say(f"| {size} | {run['real_time']:.1f} | {run['cpu_time']:.1f} | {run['process_cpu_ms']:.1f} | "
         f"{run['recv_calls']:,.0f} | {run['lines']:,.0f} |")
+say("")
+
+# --- A password from a command -------------------------------------------------------------------
+say("## A password from a command (bench/bench_secret)")
+say("")
+say("What `password_command` adds to each check at the least: `/bin/sh -c \"printf 'secret\\n'\"` run and read")
+say("as a check runs it (pipes, process group, reaping); 5 repetitions.")
+say("")
+secret = {run["aggregate_name"]: run["real_time"] for run in runs("secret") if "aggregate_name" in run}
+say("| median (ms) | standard deviation (ms) |")
+say("|---|---|")
+say(f"| {secret['median']:.2f} | {secret['stddev']:.2f} |")
 say("")
 
 say("## Commands")

@@ -47,6 +47,7 @@ class WindowWidget : public ViewWidget {
   // Restoring never takes the focus: a window that had it before it was
   // minimized is activated by the program if it wants it back.
   void minimize(bool minimize);
+  void set_close_action(void (*action)()) { close_action_ = action; }
 
  protected:
   // The close box asks the window's thread (B_QUIT_REQUESTED); the widget
@@ -68,6 +69,7 @@ class WindowWidget : public ViewWidget {
 
   std::shared_ptr<Port> port_;
   bool fixed_size_ = false;
+  void (*close_action_)() = nullptr;
   QSize wanted_;            // the content size the program asked for
   QMargins known_margins_;  // the frame the last fit allowed for
   int frame_looks_left_ = 0;
