@@ -1,0 +1,146 @@
+// Whole mail checks against a real Dovecot configured as a stock server
+// reached over a network is: TLS required, plaintext logins refused. The
+// notifier lists the maildrop over TLS on port 995 and over STARTTLS on port
+// 110, trusting the test's own CA through `cafile`, and without security
+// keys it never logs in.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dovecot_server.h"
+#include "netns.h"
+#include "pop3_account.h"
+#include "temp_config.h"
+#include "wyke.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using wyke_test::DovecotServer;
+
+constexpr auto bounded = 10s;
+const std::vector<std::string> default_headers = {"From:", "Subject:"};
+
+// More messages than a batch of pipelined commands holds, so that a check
+// over TLS crosses batch boundaries; every fifth Subject folded.
+constexpr int maildrop_size = 150;
+
+std::string message(int n) {
+  const std::string i = std::to_string(n);
+  std::string m = "Received: from mx.example.net by pop.wyke.test\r\nFrom: Sender " + i + " <s" + i +
+                  "@example.org>\r\nTo: alice@wyke.test\r\n";
+  m += n % 5 == 0 ? "Subject: Message\r\n number " + i + "\r\n" : "Subject: Message number " + i + "\r\n";
+  return m + "Date: Tue, 14 May 2024 09:00:00 +0200\r\n\r\nBody of " + i + "\r\n";
+}
+
+std::vector<std::string> maildrop() {
+  std::vector<std::string> messages;
+  for (int n = 1; n <= maildrop_size; ++n) messages.push_back(message(n));
+  return messages;
+}
+
+// What the notifier shows for the maildrop: folded lines joined without
+// their leading blanks.
+std::string listing() {
+  std::string text;
+  for (int n = 1; n <= maildrop_size; ++n) {
+    const std::string i = std::to_string(n);
+    text += (n > 1 ? "\n" : "") + ("From: Sender " + i + " <s" + i + "@example.org>\n") +
+            (n % 5 == 0 ? "Subject: Messagenumber " + i : "Subject: Message number " + i);
+  }
+  return text;
+}
+
+class Dovecot : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!DovecotServer::unavailable().empty()) return;
+    server = std::make_unique<DovecotServer>(maildrop());
+    started = server->start();
+  }
+  static void TearDownTestSuite() { server.reset(); }
+
+  void SetUp() override {
+    if (const std::string why = DovecotServer::unavailable(); !why.empty())
+      GTEST_SKIP() << "cannot run Dovecot: " << why;
+    ASSERT_TRUE(started) << server->error();
+    log_before = server->log().size();
+  }
+  void TearDown() override { wyke_header.clear(); }
+
+  void write_account(const std::string& security) {
+    home.write("Mail/accounts",
+               std::string("[account]\nhost = ") + wyke_test::test_host_name + "\nuser = " + DovecotServer::user +
+                   "\npassword = " + DovecotServer::password + "\nsecurity = " + security +
+                   "\ncafile = " + server->certificates().ca_file + "\n",
+               0600);
+  }
+
+  // What the server logged since the test began, once it has logged the
+  // end of a session (after the check returns, a moment later).
+  std::string session_log() {
+    const auto deadline = std::chrono::steady_clock::now() + bounded;
+    std::string since;
+    while (std::chrono::steady_clock::now() < deadline) {
+      since = server->log().substr(log_before);
+      if (since.find("Disconnected") != std::string::npos) break;
+      std::this_thread::sleep_for(20ms);
+    }
+    return since;
+  }
+
+  static std::unique_ptr<DovecotServer> server;
+  static bool started;
+  std::size_t log_before = 0;
+  wyke_test::TempConfigHome home;
+  wyke_test::ShortSessionWaits waits;
+};
+
+std::unique_ptr<DovecotServer> Dovecot::server;
+bool Dovecot::started = false;
+
+struct DovecotCase {
+  const char* name;
+  const char* security;
+  const char* refusal;  // nullptr: the maildrop is listed; else the window's text
+};
+
+const DovecotCase dovecot_cases[] = {
+    {"tls_on_port_995_lists_the_maildrop", "tls", nullptr},
+    {"starttls_on_port_110_lists_the_maildrop", "starttls", nullptr},
+    // The server refuses USER itself in plain text.
+    {"plain_text_is_refused_and_never_logs_in", "none", "Unknown User"},
+};
+
+class DovecotModes : public Dovecot, public testing::WithParamInterface<DovecotCase> {};
+
+TEST_P(DovecotModes, ChecksTheMaildrop) {
+  const DovecotCase& c = GetParam();
+  write_account(c.security);
+  wyke_header = "left over from the last check";
+  const int lines = WykeView::checkmail(default_headers);
+  const std::string log = session_log();
+  if (c.refusal == nullptr) {
+    // The whole listing, reported by its start when it differs.
+    EXPECT_TRUE(wyke_header == listing()) << wyke_header.substr(0, 300);
+    EXPECT_EQ(lines, 2 * maildrop_size);
+    // One login, over TLS, and the server answered every TOP.
+    EXPECT_NE(log.find("Login: user=<alice>, method=PLAIN"), std::string::npos) << log;
+    EXPECT_NE(log.find(", TLS"), std::string::npos) << log;
+    EXPECT_NE(log.find("top=" + std::to_string(maildrop_size) + "/"), std::string::npos) << log;
+  } else {
+    EXPECT_EQ(wyke_header, c.refusal);
+    EXPECT_EQ(lines, 1);
+    EXPECT_EQ(log.find("Login: "), std::string::npos) << log;
+    EXPECT_NE(log.find("Plaintext authentication disabled"), std::string::npos) << log;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, DovecotModes, testing::ValuesIn(dovecot_cases),
+                         [](const testing::TestParamInfo<DovecotCase>& info) { return info.param.name; });
+
+}  // namespace
