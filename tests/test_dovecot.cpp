@@ -116,6 +116,8 @@ const DovecotCase dovecot_cases[] = {
     {"plain_text_is_refused_and_never_logs_in", "none", "Unknown User"},
 };
 
+void PrintTo(const DovecotCase& c, std::ostream* out) { *out << c.name; }
+
 class DovecotModes : public Dovecot, public testing::WithParamInterface<DovecotCase> {};
 
 TEST_P(DovecotModes, ChecksTheMaildrop) {
