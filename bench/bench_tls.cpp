@@ -80,7 +80,7 @@ void report_lines(benchmark::State& state, int lines, int size) {
 
 void BM_TlsCheckOverDelay(benchmark::State& state) {
   const int size = static_cast<int>(state.range(0));
-  const std::string cafile = dovecot(size).certificates().ca_file;
+  const std::string cafile = dovecot(size).ca_file();
   use_account(wyke_test::test_host_name, "tls", proxy().port(), cafile);
   int lines = 0;
   for (auto _ : state) lines = WykeView::checkmail(headers);
@@ -91,7 +91,7 @@ void BM_ReferenceTlsCheckOverDelay(benchmark::State& state) {
   const int size = static_cast<int>(state.range(0));
   const std::string command = "python3 " WYKE_BENCH_DIR "/reference_check.py " + std::to_string(proxy().port()) +
                               " " + wyke_test::DovecotServer::user + " " + wyke_test::DovecotServer::password +
-                              " 3 " + wyke_test::test_host_name + " " + dovecot(size).certificates().ca_file;
+                              " 3 " + wyke_test::test_host_name + " " + dovecot(size).ca_file();
   for (auto _ : state) {
     int lines = -1;
     double seconds = 0;
@@ -110,7 +110,7 @@ void BM_ReferenceTlsCheckOverDelay(benchmark::State& state) {
 void BM_CheckCpu(benchmark::State& state) {
   const bool tls = state.range(0) == 1;
   const int size = static_cast<int>(state.range(1));
-  const std::string cafile = dovecot(size).certificates().ca_file;
+  const std::string cafile = dovecot(size).ca_file();
   if (tls)
     use_account(wyke_test::test_host_name, "tls", 0, cafile);
   else

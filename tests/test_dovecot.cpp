@@ -1,8 +1,9 @@
 // Whole mail checks against a real Dovecot configured as a stock server
 // reached over a network is: TLS required, plaintext logins refused. The
 // notifier lists the maildrop over TLS on port 995 and over STARTTLS on port
-// 110, trusting the test's own CA through `cafile`, and without security
-// keys it never logs in.
+// 110, trusting the test's own CA through `cafile` or the certificate through
+// `fingerprint`; with no trust it sends no credentials, and without security
+// keys the server refuses it and it says why.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -13,6 +14,7 @@
 
 #include "dovecot_server.h"
 #include "netns.h"
+#include "platform/report.h"
 #include "pop3_account.h"
 #include "temp_config.h"
 #include "wyke.h"
@@ -72,11 +74,10 @@ class Dovecot : public testing::Test {
   }
   void TearDown() override { wyke_header.clear(); }
 
-  void write_account(const std::string& security) {
+  void write_account(const std::string& keys) {
     home.write("Mail/accounts",
                std::string("[account]\nhost = ") + wyke_test::test_host_name + "\nuser = " + DovecotServer::user +
-                   "\npassword = " + DovecotServer::password + "\nsecurity = " + security +
-                   "\ncafile = " + server->certificates().ca_file + "\n",
+                   "\npassword = " + DovecotServer::password + "\n" + keys,
                0600);
   }
 
@@ -103,18 +104,37 @@ class Dovecot : public testing::Test {
 std::unique_ptr<DovecotServer> Dovecot::server;
 bool Dovecot::started = false;
 
+enum class Trust { ca_file, fingerprint, system_store_only };
+
 struct DovecotCase {
   const char* name;
   const char* security;
+  Trust trust;
   const char* refusal;  // nullptr: the maildrop is listed; else the window's text
+  const char* reason;   // in the failure reason (the tooltip), for a refusal
+  const char* logged;   // in the server's log, for a refusal
 };
 
 const DovecotCase dovecot_cases[] = {
-    {"tls_on_port_995_lists_the_maildrop", "tls", nullptr},
-    {"starttls_on_port_110_lists_the_maildrop", "starttls", nullptr},
-    // The server refuses USER itself in plain text.
-    {"plain_text_is_refused_and_never_logs_in", "none", "Unknown User"},
+    {"tls_on_port_995_trusting_the_ca_file", "tls", Trust::ca_file, nullptr, "", ""},
+    {"starttls_on_port_110_trusting_the_ca_file", "starttls", Trust::ca_file, nullptr, "", ""},
+    {"tls_pinned_by_fingerprint", "tls", Trust::fingerprint, nullptr, "", ""},
+    {"starttls_pinned_by_fingerprint", "starttls", Trust::fingerprint, nullptr, "", ""},
+    // The test's CA is in no system store: the handshake fails before any
+    // command, over either mode.
+    {"tls_untrusted_sends_nothing", "tls", Trust::system_store_only, "Error", "", "no auth attempts"},
+    {"starttls_untrusted_sends_nothing", "starttls", Trust::system_store_only, "Error", "", "no auth attempts"},
+    // The server refuses USER in plain text, and the user reads its reason.
+    {"plain_text_is_refused_with_the_servers_reason", "none", Trust::ca_file, "Unknown User",
+     "Plaintext authentication disallowed", "Plaintext authentication disabled"},
 };
+
+std::string keys(const DovecotCase& c, const DovecotServer& server) {
+  std::string text = std::string("security = ") + c.security + "\n";
+  if (c.trust == Trust::ca_file) text += "cafile = " + server.ca_file() + "\n";
+  if (c.trust == Trust::fingerprint) text += "fingerprint = " + server.fingerprint() + "\n";
+  return text;
+}
 
 void PrintTo(const DovecotCase& c, std::ostream* out) { *out << c.name; }
 
@@ -122,7 +142,7 @@ class DovecotModes : public Dovecot, public testing::WithParamInterface<DovecotC
 
 TEST_P(DovecotModes, ChecksTheMaildrop) {
   const DovecotCase& c = GetParam();
-  write_account(c.security);
+  write_account(keys(c, *server));
   wyke_header = "left over from the last check";
   const int lines = WykeView::checkmail(default_headers);
   const std::string log = session_log();
@@ -138,7 +158,8 @@ TEST_P(DovecotModes, ChecksTheMaildrop) {
     EXPECT_EQ(wyke_header, c.refusal);
     EXPECT_EQ(lines, 1);
     EXPECT_EQ(log.find("Login: "), std::string::npos) << log;
-    EXPECT_NE(log.find("Plaintext authentication disabled"), std::string::npos) << log;
+    EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+    EXPECT_NE(report_reason().find(c.reason), std::string::npos) << report_reason();
   }
 }
 

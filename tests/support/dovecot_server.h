@@ -16,8 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "test_ca.h"
-
 namespace wyke_test {
 
 class DovecotServer {
@@ -50,19 +48,25 @@ class DovecotServer {
   void stop();
 
   const std::string& error() const { return error_; }
-  const TestCertificates& certificates() const { return certificates_; }
+  // The throw-away CA that signed the server's certificate (PEM), made by
+  // the openssl command at start(): what a client trusts.
+  std::string ca_file() const { return dir_ + "/ca.crt"; }
+  // The SHA-256 fingerprint of the server's certificate as
+  // `openssl x509 -fingerprint -sha256` prints it ("AB:CD:...").
+  const std::string& fingerprint() const { return fingerprint_; }
   // What the server logged so far: logins, refusals, errors.
   std::string log() const;
 
  private:
   bool write_files();
+  bool make_certificates();
   bool wait_until_listening();
 
   std::vector<std::string> maildrop_;
   bool plain_loopback_ = false;
   std::string dir_;
   std::string error_;
-  TestCertificates certificates_;
+  std::string fingerprint_;
   pid_t pid_ = -1;
 };
 
