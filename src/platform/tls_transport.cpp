@@ -7,9 +7,11 @@
 #include <poll.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "platform/debug_log.h"
 #include "platform/network_cancel.h"
+#include "platform/no_sigpipe.h"
 #include "platform/sockets.h"
 
 namespace {
@@ -33,6 +35,7 @@ std::string openssl_error() {
   const unsigned long code = ERR_get_error();
   ERR_clear_error();
   if (code == 0) return "no reason given";
+  if (ERR_SYSTEM_ERROR(code)) return std::strerror(ERR_GET_REASON(code));
   const char* reason = ERR_reason_error_string(code);
   return reason != nullptr ? reason : "error " + std::to_string(code);
 }
@@ -108,6 +111,7 @@ class TlsTransport final : public Transport {
       if (network_waits_cancelled()) return fail(transport_error::cancelled, "the check was cancelled");
       ERR_clear_error();
       std::size_t written = 0;
+      const NoSigpipe guard;
       if (SSL_write_ex(ssl_.get(), bytes.data(), bytes.size(), &written) == 1) {
         bytes.remove_prefix(written);
         continue;
@@ -130,6 +134,7 @@ class TlsTransport final : public Transport {
       }
       ERR_clear_error();
       std::size_t read = 0;
+      const NoSigpipe guard;  // a key update may write
       const int result = SSL_read_ex(ssl_.get(), buffer, room, &read);
       if (result == 1) return read;
       if (!await(SSL_get_error(ssl_.get(), result), socket_.limits().receive_ms, "an answer")) return 0;
@@ -138,7 +143,10 @@ class TlsTransport final : public Transport {
 
   void close() override {
     // One close_notify if it goes at once; nothing is awaited.
-    if (ssl_ && SSL_is_init_finished(ssl_.get())) SSL_shutdown(ssl_.get());
+    if (ssl_ && SSL_is_init_finished(ssl_.get())) {
+      const NoSigpipe guard;
+      SSL_shutdown(ssl_.get());
+    }
     ssl_.reset();
     ctx_.reset();
     socket_.close();
@@ -196,6 +204,7 @@ class TlsTransport final : public Transport {
     const check_clock::time_point end = check_clock::now() + std::chrono::milliseconds(limit_ms);
     for (;;) {
       ERR_clear_error();
+      const NoSigpipe guard;
       const int result = SSL_connect(ssl_.get());
       if (result == 1) return true;
       const int error = SSL_get_error(ssl_.get(), result);
