@@ -121,9 +121,10 @@ const DovecotCase dovecot_cases[] = {
     {"tls_pinned_by_fingerprint", "tls", Trust::fingerprint, nullptr, "", ""},
     {"starttls_pinned_by_fingerprint", "starttls", Trust::fingerprint, nullptr, "", ""},
     // The test's CA is in no system store: the handshake fails before any
-    // command, over either mode.
-    {"tls_untrusted_sends_nothing", "tls", Trust::system_store_only, "Error", "", "no auth attempts"},
-    {"starttls_untrusted_sends_nothing", "starttls", Trust::system_store_only, "Error", "", "no auth attempts"},
+    // credential, over either mode, and the reason gives the fingerprint seen.
+    {"tls_untrusted_sends_nothing", "tls", Trust::system_store_only, "Error", "untrusted", "no auth attempts"},
+    {"starttls_untrusted_sends_nothing", "starttls", Trust::system_store_only, "Error", "untrusted",
+     "no auth attempts"},
     // The server refuses USER in plain text, and the user reads its reason.
     {"plain_text_is_refused_with_the_servers_reason", "none", Trust::ca_file, "Unknown User",
      "Plaintext authentication disallowed", "Plaintext authentication disabled"},
@@ -160,6 +161,9 @@ TEST_P(DovecotModes, ChecksTheMaildrop) {
     EXPECT_EQ(log.find("Login: "), std::string::npos) << log;
     EXPECT_NE(log.find(c.logged), std::string::npos) << log;
     EXPECT_NE(report_reason().find(c.reason), std::string::npos) << report_reason();
+    if (c.trust == Trust::system_store_only) {
+      EXPECT_NE(report_reason().find(server->fingerprint()), std::string::npos) << report_reason();
+    }
   }
 }
 
