@@ -51,8 +51,9 @@ std::string listing() {
   std::string text;
   for (int n = 1; n <= maildrop_size; ++n) {
     const std::string i = std::to_string(n);
-    text += (n > 1 ? "\n" : "") + ("From: Sender " + i + " <s" + i + "@example.org>\n") +
-            (n % 5 == 0 ? "Subject: Messagenumber " + i : "Subject: Message number " + i);
+    if (n > 1) text += '\n';
+    text.append("From: Sender ").append(i).append(" <s").append(i).append("@example.org>\n");
+    text.append(n % 5 == 0 ? "Subject: Messagenumber " : "Subject: Message number ").append(i);
   }
   return text;
 }
