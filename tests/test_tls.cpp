@@ -3,7 +3,9 @@
 // name or password leaves, with a reason the user can act on; the ways of
 // trusting a server succeed; pipelined and one-by-one listings agree; the
 // deadline, the cancel and IPv6.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <netdb.h>
 
 #include <algorithm>
 #include <chrono>
@@ -12,9 +14,11 @@
 #include <future>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "netns.h"
+#include "platform/debug_log.h"
 #include "platform/network_cancel.h"
 #include "platform/report.h"
 #include "pop3_account.h"
@@ -22,6 +26,26 @@
 #include "temp_config.h"
 #include "test_certs.h"
 #include "wyke.h"
+
+// "both.test" resolves as a host with an IPv6 and an IPv4 address does:
+// ::1 first, then 127.0.0.1. Every other name goes to the real resolver.
+extern "C" int getaddrinfo(const char* node, const char* service, const addrinfo* hints, addrinfo** found) {
+  using Resolver = int (*)(const char*, const char*, const addrinfo*, addrinfo**);
+  static const auto real = reinterpret_cast<Resolver>(dlsym(RTLD_NEXT, "getaddrinfo"));
+  if (node == nullptr || std::string_view(node) != "both.test") return real(node, service, hints, found);
+  addrinfo* v6 = nullptr;
+  addrinfo* v4 = nullptr;
+  if (const int error = real("::1", service, hints, &v6); error != 0) return error;
+  if (const int error = real("127.0.0.1", service, hints, &v4); error != 0) {
+    freeaddrinfo(v6);
+    return error;
+  }
+  addrinfo* last = v6;
+  while (last->ai_next != nullptr) last = last->ai_next;
+  last->ai_next = v4;
+  *found = v6;
+  return 0;
+}
 
 namespace {
 
@@ -357,6 +381,18 @@ TEST_F(Tls, Ipv6AddressVerifiedAgainstTheCertificate) {
   EXPECT_NE(report_reason().find("is not issued for ::1"), std::string::npos) << report_reason();
 }
 
+// Each address of the host in the resolver's order, until one answers.
+TEST_F(Tls, AddressesAreTriedInOrder) {
+  for (const char* address : {"::1", "127.0.0.1"}) {
+    SCOPED_TRACE(address);
+    ScriptedPop3Server server{two_messages};
+    if (!server.start(address, 110)) GTEST_SKIP() << "cannot listen on " << address << ": " << server.error();
+    account("", "both.test");
+    check();
+    EXPECT_EQ(wyke_header, two_listed) << report_reason();
+  }
+}
+
 // --- Reasons of the plain exchange ------------------------------------------------------
 
 TEST_F(Tls, RefusedLoginTellsTheServersOwnWords) {
@@ -384,6 +420,53 @@ TEST_F(Tls, RefusedLoginTellsTheServersOwnWords) {
     EXPECT_EQ(wyke_header, c.shown);
     EXPECT_NE(report_reason().find(c.because), std::string::npos) << report_reason();
   }
+}
+
+TEST_F(Tls, ConnectionFailuresSayWhy) {
+  struct Case {
+    std::string host;
+    std::string security;
+    const char* shown;
+    std::string because;
+  };
+  const std::vector<Case> cases = {
+      {"no-such-host.invalid", "none", "Unknown Host", "unknown host no-such-host.invalid"},
+      {"", "tls", "Unknown Host", "no host is set"},
+      {"127.0.0.1", "none", "Error", "cannot connect to 127.0.0.1 port 110 (127.0.0.1): Connection refused"},
+      {"127.0.0.1", "tls", "Error", "cannot connect to 127.0.0.1 port 995 (127.0.0.1): Connection refused"},
+      {"127.0.0.1", "starttls\nport = 2110", "Error", "cannot connect to 127.0.0.1 port 2110"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.because);
+    account("security = " + c.security, c.host);
+    check();
+    EXPECT_EQ(wyke_header, c.shown);
+    EXPECT_NE(report_reason().find(c.because), std::string::npos) << report_reason();
+  }
+}
+
+// --debug: the exchange and what the certificate was, never the password.
+TEST_F(Tls, DebugLogShowsTheSessionButNotThePassword) {
+  const TrustStore store(certs->ca());
+  ScriptedPop3Server server{two_messages};
+  server.set_login("alice", "Sesame-7f3e");
+  server.use_tls(TlsStart::on_stls, certs->good().certificate, certs->good().key);
+  server.set_capabilities(stls_capabilities);
+  ASSERT_TRUE(server.start("127.0.0.1", 110)) << server.error();
+  home.write("Mail/accounts",
+             "[account]\nhost = localhost\nuser = alice\npassword = Sesame-7f3e\nsecurity = starttls\n", 0600);
+  debug_log_enabled = true;
+  testing::internal::CaptureStderr();
+  check();
+  const std::string said = testing::internal::GetCapturedStderr();
+  debug_log_enabled = false;
+  EXPECT_EQ(wyke_header, two_listed);
+  EXPECT_EQ(said.find("Sesame-7f3e"), std::string::npos) << said;
+  for (const std::string& expected :
+       {std::string("C: STLS"), std::string("C: PASS ***"), std::string("S: PIPELINING"), std::string("* TLS TLSv1."),
+        "certificate SHA-256 fingerprint: " + certs->good().fingerprint, std::string("issuer: CN = Wyke Test CA"),
+        std::string("C: TOP 2 0")})
+    EXPECT_NE(said.find(expected), std::string::npos) << expected << " in:\n" << said;
 }
 
 }  // namespace
