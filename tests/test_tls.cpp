@@ -172,7 +172,7 @@ const std::vector<TrustCase> trust_cases = {
        tls_server(&Certs::good, TlsStart::on_stls)(s, c);
        s.set_reply("STLS", "-ERR [SYS/TEMP] not now\r\n");
      },
-     keys(""), true, "Error", "refused STLS: -ERR [SYS/TEMP] not now"},
+     keys(""), true, "Error", "refused STLS: \"-ERR [SYS/TEMP] not now\""},
     {"plain_text_server_on_the_tls_port", "tls", [](ScriptedPop3Server&, const Certs&) {},
      keys(""), true, "Error", "TLS handshake with localhost port 995 failed"},
     {"silent_during_the_handshake", "tls",
@@ -273,8 +273,8 @@ std::vector<std::string> many_messages(int count) {
 
 TEST_F(Tls, PipelinedAndOneByOneListingsAgree) {
   const TrustStore store(certs->ca());
-  // Past two refills of the window, and a refused TOP in between.
-  const int count = 3 * pop3_pipeline_depth + 5;
+  // Several refills of the window, and a refused TOP in between.
+  const int count = 2 * pop3_pipeline_depth + 5;
   struct Run {
     std::string text;
     Lines log;
@@ -314,11 +314,11 @@ TEST_F(Tls, ListingCutShortWithTopsOnTheirWay) {
   server.set_reply("TOP", "-ERR gone\r\n");
   ASSERT_TRUE(server.start("127.0.0.1", 995)) << server.error();
   account("security = tls");
-  EXPECT_EQ(check(), 0);
+  EXPECT_EQ(check(), 1);
+  EXPECT_EQ(wyke_header, incomplete_text);
   EXPECT_TRUE(server.wait_for_sessions(1, bounded));
   const Lines log = server.log();
   EXPECT_LE(std::count(log.begin(), log.end(), "QUIT"), 1) << "no second QUIT on a session given up";
-  EXPECT_EQ(wyke_header, "");
 }
 
 // --- Bounds ------------------------------------------------------------------------------
@@ -405,10 +405,12 @@ TEST_F(Tls, RefusedLoginTellsTheServersOwnWords) {
   const std::vector<Case> cases = {
       {"USER", "-ERR [AUTH] Plaintext authentication disallowed on non-secure (SSL/TLS) connections.\r\n",
        "Unknown User",
-       "localhost refused the user name: -ERR [AUTH] Plaintext authentication disallowed on non-secure"},
+       "localhost refused the user name: \"-ERR [AUTH] Plaintext authentication disallowed on non-secure (SSL/TLS) "
+       "connecti...\"; set security = starttls or tls for the account"},
+      {"USER", "-ERR no such mailbox\r\n", "Unknown User", "localhost refused the user name: \"-ERR no such mailbox\""},
       {"PASS", "-ERR [AUTH] Authentication failed.\r\n", "Wrong Password",
-       "localhost refused the password: -ERR [AUTH] Authentication failed."},
-      {"PASS", "-ERR \x1b[31mred\r\n", "Wrong Password", "refused the password: -ERR  [31mred"},
+       "localhost refused the password: \"-ERR [AUTH] Authentication failed.\""},
+      {"PASS", "-ERR \x1b[31mred\r\n", "Wrong Password", "refused the password: \"-ERR ?[31mred\""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.because);
