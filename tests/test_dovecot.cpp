@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,17 +46,29 @@ std::vector<std::string> maildrop() {
   return messages;
 }
 
-// What the notifier shows for the maildrop: folded lines joined without
-// their leading blanks.
+// What the notifier shows for the maildrop: folded fields unfolded.
 std::string listing() {
   std::string text;
   for (int n = 1; n <= maildrop_size; ++n) {
     const std::string i = std::to_string(n);
     if (n > 1) text += '\n';
     text.append("From: Sender ").append(i).append(" <s").append(i).append("@example.org>\n");
-    text.append(n % 5 == 0 ? "Subject: Messagenumber " : "Subject: Message number ").append(i);
+    text.append("Subject: Message number ").append(i);
   }
   return text;
+}
+
+// Where two listings part: the first line that differs, or "" when none.
+std::string first_difference(const std::string& got, const std::string& want) {
+  std::istringstream a(got), b(want);
+  std::string x, y;
+  for (int line = 1;; ++line) {
+    const bool more_a = static_cast<bool>(std::getline(a, x)), more_b = static_cast<bool>(std::getline(b, y));
+    if (!more_a && !more_b) return "";
+    if (!more_a || !more_b || x != y)
+      return "line " + std::to_string(line) + ": got \"" + (more_a ? x : "<end>") + "\", want \"" +
+             (more_b ? y : "<end>") + "\"";
+  }
 }
 
 class Dovecot : public testing::Test {
@@ -149,8 +162,7 @@ TEST_P(DovecotModes, ChecksTheMaildrop) {
   const int lines = WykeView::checkmail(default_headers);
   const std::string log = session_log();
   if (c.refusal == nullptr) {
-    // The whole listing, reported by its start when it differs.
-    EXPECT_TRUE(wyke_header == listing()) << wyke_header.substr(0, 300);
+    EXPECT_EQ(first_difference(wyke_header, listing()), "");
     EXPECT_EQ(lines, 2 * maildrop_size);
     // One login, over TLS, and the server answered every TOP.
     EXPECT_NE(log.find("Login: user=<alice>, method=PLAIN"), std::string::npos) << log;
