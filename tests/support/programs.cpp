@@ -35,6 +35,7 @@ bool run_program(const std::vector<std::string>& argv, std::string& output, std:
   args.push_back(nullptr);
   const pid_t pid = fork();
   if (pid == 0) {
+    setpgid(0, 0);  // a group of its own, so that what it starts ends with it
     dup2(out[1], STDOUT_FILENO);
     dup2(out[1], STDERR_FILENO);
     execv(args[0], args.data());
@@ -45,6 +46,7 @@ bool run_program(const std::vector<std::string>& argv, std::string& output, std:
     close(out[0]);
     return false;
   }
+  setpgid(pid, pid);  // whichever of the two runs first
   // Read until the program closes its end or the bound passes.
   const auto deadline = std::chrono::steady_clock::now() + limit;
   char chunk[4096];
@@ -61,7 +63,7 @@ bool run_program(const std::vector<std::string>& argv, std::string& output, std:
   }
   close(out[0]);
   if (open) {
-    kill(pid, SIGKILL);
+    kill(-pid, SIGKILL);
     output += "\n(killed after " + std::to_string(limit.count()) + " ms)";
   }
   int status = 0;

@@ -13,8 +13,8 @@ namespace wyke_test {
 std::string find_program(const std::string& name);
 
 // Runs argv[0] (a full path) with the rest as arguments, stdout and stderr
-// into `output`. True when it exited with 0 within `limit`; a program still
-// running then is killed.
+// into `output`. True when it exited with 0 and closed its output within
+// `limit`; otherwise it is killed then, with whatever it started.
 bool run_program(const std::vector<std::string>& argv, std::string& output,
                  std::chrono::milliseconds limit = std::chrono::seconds(30));
 
