@@ -36,6 +36,7 @@ run pop3 "$build/bench/bench_pop3" --benchmark_out="$raw/pop3.json" --benchmark_
 # section says why it is missing.
 run tls "$build/bench/bench_tls" --benchmark_out="$raw/tls.json" --benchmark_out_format=json 2> >(tee "$raw/tls.err" >&2) ||
   rm -f "$raw/tls.json"
+run secret "$build/bench/bench_secret" --benchmark_out="$raw/secret.json" --benchmark_out_format=json
 
 # The desktop figures in a network of their own, so that nothing can answer on
 # port 110 whatever this machine runs.
@@ -224,6 +225,18 @@ else:
     say("")
     say(f"Added CPU of TLS for the whole check: {cpu['tls'] - cpu['none']:.1f} ms "
         f"({cpu['tls'] / cpu['none']:.2f} times that of `none`).")
+say("")
+
+# --- A password from a command -------------------------------------------------------------------
+say("## A password from a command (bench/bench_secret)")
+say("")
+say("What `password_command` adds to each check at the least: `/bin/sh -c \"printf 'secret\\n'\"` run and read")
+say("as a check runs it (pipes, process group, reaping); 5 repetitions.")
+say("")
+secret = {run["aggregate_name"]: run["real_time"] for run in runs("secret") if "aggregate_name" in run}
+say("| median (ms) | standard deviation (ms) |")
+say("|---|---|")
+say(f"| {secret['median']:.2f} | {secret['stddev']:.2f} |")
 say("")
 
 say("## Commands")
