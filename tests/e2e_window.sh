@@ -43,7 +43,7 @@ printf 'Subject: %s\n\nbody\n' "$(printf 'MMMMMMMMMM%.0s' $(seq 6))" >"$work/lar
 serve "$work/large"
 start "$(settings large 300 0 Subject:)"
 # Once framed, the window manager's decoration counts too.
-wait_until 5 frame_on_screen "$window" ||
+wait_until 15 frame_on_screen "$window" ||
   fail "the frame (x y width height, decoration left right top bottom: $(frame_of "$window")) leaves the ${screen_width}x$screen_height screen"
 size=$(size_of "$window")
 (( ${size%x*} >= screen_width - 20 )) || fail "the 600-byte subject should make the window as wide as the screen, not $size"

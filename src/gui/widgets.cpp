@@ -82,7 +82,6 @@ void WindowWidget::fit_to_screen() {
   if (!wanted_.isValid()) return;
   const QRect area = screen()->availableGeometry();
   const QMargins frame = frame_margins();
-  known_margins_ = frame;
   const QSize room = area.size().shrunkBy(frame).expandedTo(QSize(1, 1));
   QSize size = wanted_;
   if (size.height() > room.height()) size.rwidth() += style()->pixelMetric(QStyle::PM_ScrollBarExtent);
@@ -125,9 +124,11 @@ void WindowWidget::resizeEvent(QResizeEvent* event) {
   relayout(this);
 }
 
+// Qt may learn the frame's size before the framed position: a frame found
+// sticking out only then is moved back in, as is one the user dragged out.
 void WindowWidget::moveEvent(QMoveEvent* event) {
   QWidget::moveEvent(event);
-  if (frame_margins() != known_margins_) fit_to_screen();
+  fit_to_screen();
 }
 
 // The window manager frames a window shown for the first time soon after,
@@ -136,13 +137,21 @@ void WindowWidget::moveEvent(QMoveEvent* event) {
 void WindowWidget::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   fit_to_screen();
-  const bool framed = windowHandle() != nullptr && !windowHandle()->frameMargins().isNull();
-  frame_looks_left_ = framed ? 0 : frame_looks;
-  if (!framed) look_at_frame();
+  frame_looks_left_ = framed() ? 0 : frame_looks;
+  if (frame_looks_left_ > 0) look_at_frame();
+}
+
+// Qt learns the frame's size and the frame's position in separate steps, and
+// a frame whose position changes alone brings no move event: the window is
+// framed once both are known.
+bool WindowWidget::framed() const {
+  if (windowHandle() == nullptr) return false;
+  const QMargins frame = windowHandle()->frameMargins();
+  return !frame.isNull() && pos() == geometry().topLeft() - QPoint(frame.left(), frame.top());
 }
 
 void WindowWidget::look_at_frame() {
-  if (frame_margins() != known_margins_) {
+  if (framed()) {
     fit_to_screen();
     frame_looks_left_ = 0;
   }

@@ -61,17 +61,17 @@ class WindowWidget : public ViewWidget {
   void fit_to_screen();
   QMargins frame_margins() const;
   void look_at_frame();
+  bool framed() const;
 
-  // Two seconds of looking for the frame, well past a window manager's
-  // usual few milliseconds.
-  static constexpr int frame_looks = 40;
+  // Ten seconds of looking for the frame: a window manager takes a few
+  // milliseconds, but seconds on a machine under load.
+  static constexpr int frame_looks = 200;
   static constexpr int frame_look_interval_ms = 50;
 
   std::shared_ptr<Port> port_;
   bool fixed_size_ = false;
   void (*close_action_)() = nullptr;
   QSize wanted_;            // the content size the program asked for
-  QMargins known_margins_;  // the frame the last fit allowed for
   int frame_looks_left_ = 0;
 };
 
