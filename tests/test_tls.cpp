@@ -23,6 +23,8 @@
 #include "platform/debug_log.h"
 #include "platform/network_cancel.h"
 #include "platform/report.h"
+#include "platform/sockets.h"
+#include "platform/tls_transport.h"
 #include "pop3_account.h"
 #include "pop3_server.h"
 #include "temp_config.h"
@@ -351,6 +353,43 @@ TEST_F(Tls, DeadlineEndsATricklingServer) {
     done.get();
     EXPECT_EQ(wyke_header, "Error");
     EXPECT_NE(report_reason().find("ran out of time"), std::string::npos) << report_reason();
+  }
+}
+
+// A server that always has bytes ready never makes the client wait, so the
+// deadline must be looked at before each read too, not only in the waits.
+TEST_F(Tls, DeadlineEndsReadsOfBytesAlreadyThere) {
+  const TrustStore store(certs->ca());
+  struct Case {
+    const char* security;
+    std::unique_ptr<Transport> (*make)(const transport_limits&);
+  };
+  const Case cases[] = {
+      {"none", [](const transport_limits& l) -> std::unique_ptr<Transport> {
+         return std::make_unique<SocketTransport>(l);
+       }},
+      {"tls", make_tls_transport},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.security);
+    const bool tls = std::string(c.security) == "tls";
+    ScriptedPop3Server server;
+    if (tls) server.use_tls(TlsStart::immediately, certs->good().certificate, certs->good().key);
+    ASSERT_TRUE(server.start("127.0.0.1", 0)) << server.error();
+    transport_limits limits;
+    limits.receive_ms = 5000;
+    limits.handshake_ms = 5000;
+    limits.deadline = check_clock::now() + 1s;
+    const std::unique_ptr<Transport> transport = c.make(limits);
+    ASSERT_TRUE(transport->connect("localhost", server.port())) << transport->reason();
+    if (tls) {
+      ASSERT_TRUE(transport->start_tls({"localhost", "", ""})) << transport->reason();
+    }
+    // The greeting is on its way; once the deadline has passed it is not read.
+    while (check_clock::now() <= limits.deadline) std::this_thread::sleep_for(10ms);
+    char buffer[64];
+    EXPECT_EQ(transport->receive_some(buffer, sizeof buffer), 0u) << "read past the deadline";
+    EXPECT_EQ(transport->error(), transport_error::deadline) << transport->reason();
   }
 }
 

@@ -126,6 +126,10 @@ class TlsTransport final : public Transport {
         fail(transport_error::cancelled, "the check was cancelled");
         return 0;
       }
+      if (!socket_.before_deadline("an answer")) {
+        from_socket();
+        return 0;
+      }
       ERR_clear_error();
       std::size_t read = 0;
       const NoSigpipe guard;  // a key update may write
