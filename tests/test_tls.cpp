@@ -123,6 +123,14 @@ class Tls : public testing::Test {
   wyke_test::ShortSessionWaits waits;
 };
 
+// Far above any reason a certificate gives, far below a forged name's size.
+constexpr std::size_t max_reason_length = 512;
+
+// One line of printable ASCII: no escape sequence reaches a terminal.
+bool printable_ascii(const std::string& text) {
+  return std::all_of(text.begin(), text.end(), [](unsigned char c) { return c >= 0x20 && c <= 0x7e; });
+}
+
 bool sent_credentials(const Lines& log) {
   for (const std::string& line : log)
     if (line.rfind("USER", 0) == 0 || line.rfind("PASS", 0) == 0) return true;
@@ -163,6 +171,11 @@ const std::vector<TrustCase> trust_cases = {
     {"self_signed", "tls", tls_server(&Certs::self_signed), keys(""), true, "Error",
      "untrusted issuer"},
     {"expired", "tls", tls_server(&Certs::expired), keys(""), true, "Error", "expired on"},
+    // Names on a forged certificate reach the reason only made harmless.
+    {"forged_name_untrusted", "tls", tls_server(&Certs::hostile_self_signed), keys(""), true,
+     "Error", "untrusted issuer (CN = localhost, OU = \"\\1B]0;owned\\07\\1B[2J\\C2\\9B31m"},
+    {"forged_name_other_host", "tls", tls_server(&Certs::hostile_other_host), keys(""), true,
+     "Error", "is not issued for localhost (subject CN = localhost, OU = \"\\1B]0;owned\\07"},
     {"other_host_name", "tls", tls_server(&Certs::other_host), keys(""), true, "Error",
      "is not issued for localhost"},
     {"fingerprint_of_another_certificate", "tls", tls_server(&Certs::good),
@@ -232,6 +245,8 @@ TEST_F(Tls, WhomToTrust) {
     if (c.shown == "Error") {
       EXPECT_FALSE(sent_credentials(log)) << testing::PrintToString(log);
       EXPECT_NE(report_reason().find(c.because), std::string::npos) << report_reason();
+      EXPECT_TRUE(printable_ascii(report_reason())) << report_reason();
+      EXPECT_LE(report_reason().size(), max_reason_length);
     } else {
       EXPECT_EQ(report_reason(), "");
       const Lines login = tls ? Lines{"CAPA", "USER alice", "PASS secret", "STAT"}

@@ -6,6 +6,7 @@
 #include <openssl/x509v3.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -15,6 +16,9 @@
 #include "platform/sockets.h"
 
 namespace {
+
+// Enough of a certificate's subject or issuer to recognise it.
+constexpr std::size_t max_name_text = 160;
 
 struct FreeSsl {
   void operator()(SSL_CTX* ctx) const { SSL_CTX_free(ctx); }
@@ -51,8 +55,14 @@ std::string printed(Print print) {
   return length > 0 ? std::string(data, static_cast<std::size_t>(length)) : std::string();
 }
 
+// A name on a certificate is whatever its maker wrote, and anyone on the
+// path can show one: it reaches the user as printable ASCII only (OpenSSL
+// escapes control and non-ASCII bytes as "\1B", "\C3\BC"), cut short.
 std::string name_text(const X509_NAME* name) {
-  return printed([name](BIO* bio) { X509_NAME_print_ex(bio, name, 0, XN_FLAG_ONELINE & ~ASN1_STRFLGS_ESC_MSB); });
+  std::string text = printed([name](BIO* bio) { X509_NAME_print_ex(bio, name, 0, XN_FLAG_ONELINE); });
+  std::replace_if(text.begin(), text.end(), [](unsigned char c) { return c < 0x20 || c > 0x7e; }, '?');
+  if (text.size() > max_name_text) text.replace(max_name_text, std::string::npos, "...");
+  return text;
 }
 
 // The SHA-256 of the certificate: lower-case digits, and "AB:CD:..." as
