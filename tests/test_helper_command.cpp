@@ -1,8 +1,11 @@
 // Commands that print a secret: what is kept of their output, what the user
 // is told when they fail, and that none of them can hold the caller.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
@@ -61,6 +64,35 @@ TEST(HelperCommand, OutputAndFailures) {
     }
   }
   unsetenv("WYKE_HELPER_TEST");
+}
+
+// A descriptor some library opened without close-on-exec (a file, a
+// socket, a pipe) must not reach the command, nor what it leaves running.
+TEST(HelperCommand, InheritsNoDescriptorButItsThree) {
+  struct Case {
+    const char* name;
+    int (*open)();
+  } cases[] = {
+      {"file", [] { return open("/dev/null", O_RDONLY); }},
+      {"socket", [] { return socket(AF_UNIX, SOCK_STREAM, 0); }},
+      {"pipe",
+       [] {
+         int ends[2];
+         if (pipe(ends) != 0) return -1;
+         close(ends[0]);
+         return ends[1];
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int fd = c.open();
+    ASSERT_GE(fd, 3);
+    const std::string path = "/proc/$$/fd/" + std::to_string(fd);
+    const HelperOutput got = run_helper_command("if [ -e " + path + " ]; then echo open; else echo closed; fi", 255);
+    close(fd);
+    EXPECT_TRUE(got.ok) << got.failure;
+    EXPECT_EQ(got.line, "closed");
+  }
 }
 
 // A process the command started, by the pid it wrote down: gone, or a

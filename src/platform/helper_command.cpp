@@ -130,6 +130,9 @@ pid_t spawn_shell(const std::string& command, Pipe& out, Pipe& err, int& error) 
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, out.write.get(), STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, err.write.get(), STDERR_FILENO);
+  // Only those three: a descriptor some library opened without
+  // close-on-exec (a connection, a file) is not the command's to keep.
+  posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
   // A group of its own, so that it and everything it starts can be ended
   // together; signals as a fresh program expects them, whatever this
   // process ignores or blocks.
