@@ -348,6 +348,21 @@ TEST_F(Tls, ListingCutShortWithTopsOnTheirWay) {
   EXPECT_LE(std::count(log.begin(), log.end(), "QUIT"), 1) << "no second QUIT on a session given up";
 }
 
+// A new handshake within the session would bring a certificate that no one
+// checks: the server may ask, the client declines, and nothing more of the
+// session is believed.
+TEST_F(Tls, NoSecondHandshakeWithinASession) {
+  const TrustStore store(certs->ca());
+  ScriptedPop3Server server{two_messages};
+  server.use_tls(TlsStart::immediately, certs->good().certificate, certs->good().key);
+  server.renegotiate_at(4, certs->self_signed().certificate, certs->self_signed().key);  // at STAT
+  ASSERT_TRUE(server.start("127.0.0.1", 995)) << server.error();
+  account("security = tls");
+  check();
+  EXPECT_EQ(wyke_header.find("Lunch"), std::string::npos) << wyke_header;
+  EXPECT_TRUE(server.wait_for_sessions(1, bounded));
+}
+
 // --- Bounds ------------------------------------------------------------------------------
 
 // A server trickling its answers would hold a check for minutes; the

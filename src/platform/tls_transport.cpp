@@ -190,6 +190,9 @@ class TlsTransport final : public Transport {
       return fail(transport_error::io, "cannot set up TLS: " + openssl_error());
     if (!trust.cafile.empty() && SSL_CTX_load_verify_locations(ctx_.get(), trust.cafile.c_str(), nullptr) != 1)
       return fail(transport_error::tls, "cannot read the cafile " + trust.cafile + ": " + openssl_error());
+    // A second handshake within the session would bring a certificate that
+    // verified() never sees; a POP3 session has no use for one.
+    SSL_CTX_set_options(ctx_.get(), SSL_OP_NO_RENEGOTIATION);
     // The handshake runs to its end whatever the certificate, so that the
     // reason and the fingerprint seen can be told; verified() then judges
     // it before start_tls returns, and so before any byte of the session.
