@@ -164,6 +164,35 @@ TEST(HelperCommand, NeverHoldsTheCaller) {
   helper_command_timeout_ms = saved;
 }
 
+// A parent may leave SIGCHLD ignored, and exec keeps that: the kernel then
+// reaps the command by itself, and its end (and exit status) could not be
+// seen. Whatever the process was given, a command's end is seen.
+TEST(HelperCommand, SeesTheEndWhateverSigchldWasLeftAs) {
+  const int saved_timeout = helper_command_timeout_ms;
+  helper_command_timeout_ms = 5000;
+  struct sigaction saved{};
+  sigaction(SIGCHLD, nullptr, &saved);
+  struct Case {
+    const char* name;
+    void (*handler)(int);
+    int flags;
+  } cases[] = {{"ignored", SIG_IGN, 0}, {"no_zombies_asked", SIG_DFL, SA_NOCLDWAIT}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    struct sigaction given{};
+    given.sa_handler = c.handler;
+    given.sa_flags = c.flags;
+    sigaction(SIGCHLD, &given, nullptr);
+    const HelperOutput ok = run_helper_command("echo pw", 255);
+    EXPECT_TRUE(ok.ok) << ok.failure;
+    EXPECT_EQ(ok.line, "pw");
+    const HelperOutput failed = run_helper_command("exit 3", 255);
+    EXPECT_NE(failed.failure.find("exited with status 3"), std::string::npos) << failed.failure;
+  }
+  sigaction(SIGCHLD, &saved, nullptr);
+  helper_command_timeout_ms = saved_timeout;
+}
+
 TEST(HelperCommand, ClosingTheNotifierEndsIt) {
   cancel_network_waits();
   const auto start = std::chrono::steady_clock::now();

@@ -122,6 +122,20 @@ int remaining_ms(clock_type::time_point deadline) {
   return static_cast<int>(std::max<long long>(left, 0));
 }
 
+// A parent may have left SIGCHLD ignored (exec keeps that), or a library
+// asked for no zombies: the kernel would then reap the command itself, so
+// that its end and status go unseen and its pid, the id of the group that
+// is ended, may pass to another process. Children are reaped here instead.
+void keep_children_for_reaping() {
+  struct sigaction current {};
+  if (sigaction(SIGCHLD, nullptr, &current) != 0) return;
+  const bool ignored = (current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_IGN;
+  if (!ignored && (current.sa_flags & SA_NOCLDWAIT) == 0) return;
+  if (ignored) current.sa_handler = SIG_DFL;
+  current.sa_flags &= ~SA_NOCLDWAIT;
+  sigaction(SIGCHLD, &current, nullptr);
+}
+
 pid_t spawn_shell(const std::string& command, Pipe& out, Pipe& err, int& error) {
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attributes;
@@ -180,6 +194,7 @@ HelperOutput run_helper_command(const std::string& command, std::size_t max_line
     result.failure = std::string("could not be started: ") + std::strerror(errno);
     return result;
   }
+  keep_children_for_reaping();
   int error = 0;
   const pid_t pid = spawn_shell(command, out, err, error);
   out.write.reset();

@@ -9,7 +9,8 @@
 // nothing it leaves behind (a grandchild holding the pipes) can keep the
 // caller waiting, and closing the notifier (cancel_network_waits) ends it
 // as it ends the waits of the network. Safe from any thread: the command is reaped by its pid
-// alone, no signal handler is installed.
+// alone, no signal handler is installed (a SIGCHLD left ignored, which
+// would have the kernel reap it unseen, is set back to its default).
 #pragma once
 
 #include <cstddef>
