@@ -40,6 +40,8 @@ const std::vector<OutputCase> output_cases = {
     {"exit_status_alone", "echo leaked; exit 3", false, "", "exited with status 3"},
     {"control_bytes_of_stderr_shown_harmless", "printf 'a\\tb\\033c\\n' >&2; exit 2", false, "",
      "exited with status 2: a?b?c"},
+    {"c1_controls_of_stderr_shown_harmless", "printf 'gr\\303\\274n \\302\\23331m\\n' >&2; exit 2", false, "",
+     "exited with status 2: gr\xc3\xbcn ?" "31m"},
     {"signal", "echo leaked; kill -TERM $$", false, "", "was ended by signal 15"},
     {"empty_first_line", "printf '\\nleaked\\n'", false, "", "printed nothing"},
     {"one_past_the_bound", "head -c 256 /dev/zero | tr '\\0' x", false, "", "longer than 255 bytes"},

@@ -168,11 +168,17 @@ pid_t spawn_shell(const std::string& command, Pipe& out, Pipe& err, int& error) 
   return error == 0 ? pid : -1;
 }
 
-// Printable text of one line: control bytes become "?".
+// Printable text of one line: a control character (C0, DEL, or C1 as UTF-8
+// writes it, which terminals obey as well) becomes "?"; other UTF-8 stays.
 std::string printable(const std::string& text) {
-  std::string shown = text;
-  std::replace_if(shown.begin(), shown.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; },
-                  '?');
+  std::string shown;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0u;
+    const bool c1 = c == 0xc2 && next >= 0x80 && next < 0xa0;
+    if (c1) ++i;
+    shown += c < 0x20 || c == 0x7f || c1 ? '?' : static_cast<char>(c);
+  }
   return shown;
 }
 
