@@ -1,8 +1,11 @@
 // Commands that print a secret: what is kept of their output, what the user
 // is told when they fail, and that none of them can hold the caller.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
@@ -37,6 +40,8 @@ const std::vector<OutputCase> output_cases = {
     {"exit_status_alone", "echo leaked; exit 3", false, "", "exited with status 3"},
     {"control_bytes_of_stderr_shown_harmless", "printf 'a\\tb\\033c\\n' >&2; exit 2", false, "",
      "exited with status 2: a?b?c"},
+    {"c1_controls_of_stderr_shown_harmless", "printf 'gr\\303\\274n \\302\\23331m\\n' >&2; exit 2", false, "",
+     "exited with status 2: gr\xc3\xbcn ?" "31m"},
     {"signal", "echo leaked; kill -TERM $$", false, "", "was ended by signal 15"},
     {"empty_first_line", "printf '\\nleaked\\n'", false, "", "printed nothing"},
     {"one_past_the_bound", "head -c 256 /dev/zero | tr '\\0' x", false, "", "longer than 255 bytes"},
@@ -61,6 +66,35 @@ TEST(HelperCommand, OutputAndFailures) {
     }
   }
   unsetenv("WYKE_HELPER_TEST");
+}
+
+// A descriptor some library opened without close-on-exec (a file, a
+// socket, a pipe) must not reach the command, nor what it leaves running.
+TEST(HelperCommand, InheritsNoDescriptorButItsThree) {
+  struct Case {
+    const char* name;
+    int (*open)();
+  } cases[] = {
+      {"file", [] { return open("/dev/null", O_RDONLY); }},
+      {"socket", [] { return socket(AF_UNIX, SOCK_STREAM, 0); }},
+      {"pipe",
+       [] {
+         int ends[2];
+         if (pipe(ends) != 0) return -1;
+         close(ends[0]);
+         return ends[1];
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int fd = c.open();
+    ASSERT_GE(fd, 3);
+    const std::string path = "/proc/$$/fd/" + std::to_string(fd);
+    const HelperOutput got = run_helper_command("if [ -e " + path + " ]; then echo open; else echo closed; fi", 255);
+    close(fd);
+    EXPECT_TRUE(got.ok) << got.failure;
+    EXPECT_EQ(got.line, "closed");
+  }
 }
 
 // A process the command started, by the pid it wrote down: gone, or a
@@ -130,6 +164,35 @@ TEST(HelperCommand, NeverHoldsTheCaller) {
     stop(pids);
   }
   helper_command_timeout_ms = saved;
+}
+
+// A parent may leave SIGCHLD ignored, and exec keeps that: the kernel then
+// reaps the command by itself, and its end (and exit status) could not be
+// seen. Whatever the process was given, a command's end is seen.
+TEST(HelperCommand, SeesTheEndWhateverSigchldWasLeftAs) {
+  const int saved_timeout = helper_command_timeout_ms;
+  helper_command_timeout_ms = 5000;
+  struct sigaction saved{};
+  sigaction(SIGCHLD, nullptr, &saved);
+  struct Case {
+    const char* name;
+    void (*handler)(int);
+    int flags;
+  } cases[] = {{"ignored", SIG_IGN, 0}, {"no_zombies_asked", SIG_DFL, SA_NOCLDWAIT}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    struct sigaction given{};
+    given.sa_handler = c.handler;
+    given.sa_flags = c.flags;
+    sigaction(SIGCHLD, &given, nullptr);
+    const HelperOutput ok = run_helper_command("echo pw", 255);
+    EXPECT_TRUE(ok.ok) << ok.failure;
+    EXPECT_EQ(ok.line, "pw");
+    const HelperOutput failed = run_helper_command("exit 3", 255);
+    EXPECT_NE(failed.failure.find("exited with status 3"), std::string::npos) << failed.failure;
+  }
+  sigaction(SIGCHLD, &saved, nullptr);
+  helper_command_timeout_ms = saved_timeout;
 }
 
 TEST(HelperCommand, ClosingTheNotifierEndsIt) {

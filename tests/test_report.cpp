@@ -85,4 +85,30 @@ TEST(DebugLog, PrintsOnlyWhenEnabledAndStampsEachLine) {
   EXPECT_EQ(log.rfind("wyke: ", 0), 0u) << log;
 }
 
+// A hostile server's bytes reach the terminal only as text: no escape
+// sequence, bell or C1 control gets through; UTF-8 and tabs stay.
+TEST(DebugLog, ControlCharactersFromTheServerAreShownEscaped) {
+  const struct {
+    std::string received;
+    std::string printed;
+  } cases[] = {
+      {"+OK \x1b]0;owned\x07", "+OK \\x1b]0;owned\\x07"},
+      {"-ERR \x1b[2Jgone", "-ERR \\x1b[2Jgone"},
+      {"DEL\x7f", "DEL\\x7f"},
+      {"C1 \xc2\x9b" "31m red", "C1 \\xc2\\x9b31m red"},
+      {std::string("NUL\0end", 7), "NUL\\x00end"},
+      {"Subject: Gr\xc3\xbc\xc3\x9f\xc2\xa0" "e", "Subject: Gr\xc3\xbc\xc3\x9f\xc2\xa0" "e"},
+      {"From:\tann", "From:\tann"},
+      {"cut \xc2", "cut \xc2"},
+  };
+  debug_log_enabled = true;
+  for (const auto& c : cases) {
+    testing::internal::CaptureStderr();
+    debug_received(c.received);
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find(" S: " + c.printed + "\n"), std::string::npos) << log;
+  }
+  debug_log_enabled = false;
+}
+
 }  // namespace

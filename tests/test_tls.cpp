@@ -23,6 +23,8 @@
 #include "platform/debug_log.h"
 #include "platform/network_cancel.h"
 #include "platform/report.h"
+#include "platform/sockets.h"
+#include "platform/tls_transport.h"
 #include "pop3_account.h"
 #include "pop3_server.h"
 #include "temp_config.h"
@@ -121,6 +123,14 @@ class Tls : public testing::Test {
   wyke_test::ShortSessionWaits waits;
 };
 
+// Far above any reason a certificate gives, far below a forged name's size.
+constexpr std::size_t max_reason_length = 512;
+
+// One line of printable ASCII: no escape sequence reaches a terminal.
+bool printable_ascii(const std::string& text) {
+  return std::all_of(text.begin(), text.end(), [](unsigned char c) { return c >= 0x20 && c <= 0x7e; });
+}
+
 bool sent_credentials(const Lines& log) {
   for (const std::string& line : log)
     if (line.rfind("USER", 0) == 0 || line.rfind("PASS", 0) == 0) return true;
@@ -161,6 +171,11 @@ const std::vector<TrustCase> trust_cases = {
     {"self_signed", "tls", tls_server(&Certs::self_signed), keys(""), true, "Error",
      "untrusted issuer"},
     {"expired", "tls", tls_server(&Certs::expired), keys(""), true, "Error", "expired on"},
+    // Names on a forged certificate reach the reason only made harmless.
+    {"forged_name_untrusted", "tls", tls_server(&Certs::hostile_self_signed), keys(""), true,
+     "Error", "untrusted issuer (CN = localhost, OU = \"\\1B]0;owned\\07\\1B[2J\\C2\\9B31m"},
+    {"forged_name_other_host", "tls", tls_server(&Certs::hostile_other_host), keys(""), true,
+     "Error", "is not issued for localhost (subject CN = localhost, OU = \"\\1B]0;owned\\07"},
     {"other_host_name", "tls", tls_server(&Certs::other_host), keys(""), true, "Error",
      "is not issued for localhost"},
     {"fingerprint_of_another_certificate", "tls", tls_server(&Certs::good),
@@ -230,6 +245,8 @@ TEST_F(Tls, WhomToTrust) {
     if (c.shown == "Error") {
       EXPECT_FALSE(sent_credentials(log)) << testing::PrintToString(log);
       EXPECT_NE(report_reason().find(c.because), std::string::npos) << report_reason();
+      EXPECT_TRUE(printable_ascii(report_reason())) << report_reason();
+      EXPECT_LE(report_reason().size(), max_reason_length);
     } else {
       EXPECT_EQ(report_reason(), "");
       const Lines login = tls ? Lines{"CAPA", "USER alice", "PASS secret", "STAT"}
@@ -331,6 +348,21 @@ TEST_F(Tls, ListingCutShortWithTopsOnTheirWay) {
   EXPECT_LE(std::count(log.begin(), log.end(), "QUIT"), 1) << "no second QUIT on a session given up";
 }
 
+// A new handshake within the session would bring a certificate that no one
+// checks: the server may ask, the client declines, and nothing more of the
+// session is believed.
+TEST_F(Tls, NoSecondHandshakeWithinASession) {
+  const TrustStore store(certs->ca());
+  ScriptedPop3Server server{two_messages};
+  server.use_tls(TlsStart::immediately, certs->good().certificate, certs->good().key);
+  server.renegotiate_at(4, certs->self_signed().certificate, certs->self_signed().key);  // at STAT
+  ASSERT_TRUE(server.start("127.0.0.1", 995)) << server.error();
+  account("security = tls");
+  check();
+  EXPECT_EQ(wyke_header.find("Lunch"), std::string::npos) << wyke_header;
+  EXPECT_TRUE(server.wait_for_sessions(1, bounded));
+}
+
 // --- Bounds ------------------------------------------------------------------------------
 
 // A server trickling its answers would hold a check for minutes; the
@@ -351,6 +383,43 @@ TEST_F(Tls, DeadlineEndsATricklingServer) {
     done.get();
     EXPECT_EQ(wyke_header, "Error");
     EXPECT_NE(report_reason().find("ran out of time"), std::string::npos) << report_reason();
+  }
+}
+
+// A server that always has bytes ready never makes the client wait, so the
+// deadline must be looked at before each read too, not only in the waits.
+TEST_F(Tls, DeadlineEndsReadsOfBytesAlreadyThere) {
+  const TrustStore store(certs->ca());
+  struct Case {
+    const char* security;
+    std::unique_ptr<Transport> (*make)(const transport_limits&);
+  };
+  const Case cases[] = {
+      {"none", [](const transport_limits& l) -> std::unique_ptr<Transport> {
+         return std::make_unique<SocketTransport>(l);
+       }},
+      {"tls", make_tls_transport},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.security);
+    const bool tls = std::string(c.security) == "tls";
+    ScriptedPop3Server server;
+    if (tls) server.use_tls(TlsStart::immediately, certs->good().certificate, certs->good().key);
+    ASSERT_TRUE(server.start("127.0.0.1", 0)) << server.error();
+    transport_limits limits;
+    limits.receive_ms = 5000;
+    limits.handshake_ms = 5000;
+    limits.deadline = check_clock::now() + 1s;
+    const std::unique_ptr<Transport> transport = c.make(limits);
+    ASSERT_TRUE(transport->connect("localhost", server.port())) << transport->reason();
+    if (tls) {
+      ASSERT_TRUE(transport->start_tls({"localhost", "", ""})) << transport->reason();
+    }
+    // The greeting is on its way; once the deadline has passed it is not read.
+    while (check_clock::now() <= limits.deadline) std::this_thread::sleep_for(10ms);
+    char buffer[64];
+    EXPECT_EQ(transport->receive_some(buffer, sizeof buffer), 0u) << "read past the deadline";
+    EXPECT_EQ(transport->error(), transport_error::deadline) << transport->reason();
   }
 }
 

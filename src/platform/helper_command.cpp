@@ -122,6 +122,20 @@ int remaining_ms(clock_type::time_point deadline) {
   return static_cast<int>(std::max<long long>(left, 0));
 }
 
+// A parent may have left SIGCHLD ignored (exec keeps that), or a library
+// asked for no zombies: the kernel would then reap the command itself, so
+// that its end and status go unseen and its pid, the id of the group that
+// is ended, may pass to another process. Children are reaped here instead.
+void keep_children_for_reaping() {
+  struct sigaction current {};
+  if (sigaction(SIGCHLD, nullptr, &current) != 0) return;
+  const bool ignored = (current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_IGN;
+  if (!ignored && (current.sa_flags & SA_NOCLDWAIT) == 0) return;
+  if (ignored) current.sa_handler = SIG_DFL;
+  current.sa_flags &= ~SA_NOCLDWAIT;
+  sigaction(SIGCHLD, &current, nullptr);
+}
+
 pid_t spawn_shell(const std::string& command, Pipe& out, Pipe& err, int& error) {
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attributes;
@@ -130,6 +144,9 @@ pid_t spawn_shell(const std::string& command, Pipe& out, Pipe& err, int& error) 
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, out.write.get(), STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, err.write.get(), STDERR_FILENO);
+  // Only those three: a descriptor some library opened without
+  // close-on-exec (a connection, a file) is not the command's to keep.
+  posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
   // A group of its own, so that it and everything it starts can be ended
   // together; signals as a fresh program expects them, whatever this
   // process ignores or blocks.
@@ -151,11 +168,17 @@ pid_t spawn_shell(const std::string& command, Pipe& out, Pipe& err, int& error) 
   return error == 0 ? pid : -1;
 }
 
-// Printable text of one line: control bytes become "?".
+// Printable text of one line: a control character (C0, DEL, or C1 as UTF-8
+// writes it, which terminals obey as well) becomes "?"; other UTF-8 stays.
 std::string printable(const std::string& text) {
-  std::string shown = text;
-  std::replace_if(shown.begin(), shown.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; },
-                  '?');
+  std::string shown;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0u;
+    const bool c1 = c == 0xc2 && next >= 0x80 && next < 0xa0;
+    if (c1) ++i;
+    shown += c < 0x20 || c == 0x7f || c1 ? '?' : static_cast<char>(c);
+  }
   return shown;
 }
 
@@ -177,6 +200,7 @@ HelperOutput run_helper_command(const std::string& command, std::size_t max_line
     result.failure = std::string("could not be started: ") + std::strerror(errno);
     return result;
   }
+  keep_children_for_reaping();
   int error = 0;
   const pid_t pid = spawn_shell(command, out, err, error);
   out.write.reset();

@@ -1,6 +1,7 @@
 // A command of the user's choosing that prints a secret (a password, an
-// OAuth 2.0 access token): `/bin/sh -c COMMAND` with stdin from /dev/null and
-// the user's environment, in a process group of its own.
+// OAuth 2.0 access token): `/bin/sh -c COMMAND` with stdin from /dev/null,
+// no descriptor of this process beyond stdout and stderr, and the user's
+// environment, in a process group of its own.
 //
 // The command is bounded in time (its whole group is killed when the time
 // passes) and in output (the first line of stdout is kept up to a size, the
@@ -8,7 +9,8 @@
 // nothing it leaves behind (a grandchild holding the pipes) can keep the
 // caller waiting, and closing the notifier (cancel_network_waits) ends it
 // as it ends the waits of the network. Safe from any thread: the command is reaped by its pid
-// alone, no signal handler is installed.
+// alone, no signal handler is installed (a SIGCHLD left ignored, which
+// would have the kernel reap it unseen, is set back to its default).
 #pragma once
 
 #include <cstddef>

@@ -69,12 +69,19 @@ bool SocketTransport::wait(short events, int timeout_ms, const char* waiting_for
     if (fds[1].revents != 0 || network_waits_cancelled())
       return fail(transport_error::cancelled, "the check was cancelled");
     if (n > 0) return true;
-    if (deadline_binds)
-      return fail(transport_error::deadline,
-                  "the check ran out of time waiting for " + std::string(waiting_for) + " from " + peer_);
+    if (deadline_binds) return out_of_time(waiting_for);
     return fail(transport_error::timed_out, "gave up after " + duration_text(timeout_ms) + " waiting for " +
                                                 std::string(waiting_for) + " from " + peer_);
   }
+}
+
+bool SocketTransport::before_deadline(const char* waiting_for) {
+  return check_clock::now() < limits_.deadline || out_of_time(waiting_for);
+}
+
+bool SocketTransport::out_of_time(const char* waiting_for) {
+  return fail(transport_error::deadline,
+              "the check ran out of time waiting for " + std::string(waiting_for) + " from " + peer_);
 }
 
 bool SocketTransport::connect(const std::string& host, uint16 port) {
@@ -181,6 +188,7 @@ std::size_t SocketTransport::receive_some(char* buffer, std::size_t room) {
       fail(transport_error::io, "not connected");
       return 0;
     }
+    if (!before_deadline("an answer")) return 0;
     const ssize_t n = recv(fd_, buffer, room, MSG_DONTWAIT);
     if (n > 0) return static_cast<std::size_t>(n);
     if (n == 0) {

@@ -34,9 +34,13 @@ class SocketTransport final : public Transport {
   // False, the failure recorded, on a time-out or a cancel; `waiting_for`
   // names what was awaited in the reason ("a greeting", "the handshake").
   bool wait(short events, int timeout_ms, const char* waiting_for);
+  // False, the failure recorded, once the check's deadline has passed: a
+  // peer that always has bytes ready never makes wait() run.
+  bool before_deadline(const char* waiting_for);
 
  private:
   bool connect_to(const struct addrinfo& address);
+  bool out_of_time(const char* waiting_for);
 
   transport_limits limits_;
   int fd_ = -1;

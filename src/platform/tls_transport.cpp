@@ -6,6 +6,7 @@
 #include <openssl/x509v3.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -15,6 +16,9 @@
 #include "platform/sockets.h"
 
 namespace {
+
+// Enough of a certificate's subject or issuer to recognise it.
+constexpr std::size_t max_name_text = 160;
 
 struct FreeSsl {
   void operator()(SSL_CTX* ctx) const { SSL_CTX_free(ctx); }
@@ -51,8 +55,14 @@ std::string printed(Print print) {
   return length > 0 ? std::string(data, static_cast<std::size_t>(length)) : std::string();
 }
 
+// A name on a certificate is whatever its maker wrote, and anyone on the
+// path can show one: it reaches the user as printable ASCII only (OpenSSL
+// escapes control and non-ASCII bytes as "\1B", "\C3\BC"), cut short.
 std::string name_text(const X509_NAME* name) {
-  return printed([name](BIO* bio) { X509_NAME_print_ex(bio, name, 0, XN_FLAG_ONELINE & ~ASN1_STRFLGS_ESC_MSB); });
+  std::string text = printed([name](BIO* bio) { X509_NAME_print_ex(bio, name, 0, XN_FLAG_ONELINE); });
+  std::replace_if(text.begin(), text.end(), [](unsigned char c) { return c < 0x20 || c > 0x7e; }, '?');
+  if (text.size() > max_name_text) text.replace(max_name_text, std::string::npos, "...");
+  return text;
 }
 
 // The SHA-256 of the certificate: lower-case digits, and "AB:CD:..." as
@@ -126,6 +136,10 @@ class TlsTransport final : public Transport {
         fail(transport_error::cancelled, "the check was cancelled");
         return 0;
       }
+      if (!socket_.before_deadline("an answer")) {
+        from_socket();
+        return 0;
+      }
       ERR_clear_error();
       std::size_t read = 0;
       const NoSigpipe guard;  // a key update may write
@@ -176,6 +190,9 @@ class TlsTransport final : public Transport {
       return fail(transport_error::io, "cannot set up TLS: " + openssl_error());
     if (!trust.cafile.empty() && SSL_CTX_load_verify_locations(ctx_.get(), trust.cafile.c_str(), nullptr) != 1)
       return fail(transport_error::tls, "cannot read the cafile " + trust.cafile + ": " + openssl_error());
+    // A second handshake within the session would bring a certificate that
+    // verified() never sees; a POP3 session has no use for one.
+    SSL_CTX_set_options(ctx_.get(), SSL_OP_NO_RENEGOTIATION);
     // The handshake runs to its end whatever the certificate, so that the
     // reason and the fingerprint seen can be told; verified() then judges
     // it before start_tls returns, and so before any byte of the session.

@@ -4,7 +4,8 @@
 //   - the chain against the system store (SSL_CERT_FILE and SSL_CERT_DIR
 //     apply) and the account's cafile, the name or address of the host, the
 //     dates; or, when the account pins a fingerprint, that alone;
-//   - TLS 1.2 at least; the host name goes out as SNI.
+//   - TLS 1.2 at least; the host name goes out as SNI; a server's request
+//     for a new handshake within the session is declined.
 // No setting turns verification off.
 #pragma once
 

@@ -49,6 +49,8 @@ struct ScriptedPop3Server::Script {
   TlsStart tls_start = TlsStart::immediately;
   std::string certificate_file, key_file;
   bool tls10_only = false;
+  int renegotiate_at = -1;
+  std::string renegotiate_certificate_file, renegotiate_key_file;
 };
 
 namespace {
@@ -182,6 +184,7 @@ class ScriptedPop3Server::Session {
       if (!read_line(line)) return;
       server_.record(index_, log_form(line));
       const std::string reply = answer(command_form(line));
+      if (step + 1 == script_->renegotiate_at && ssl_ != nullptr && !renegotiate()) return;
       if (!send_reply(++step, reply)) return;
       if (quit_) return drain();
       if (std::exchange(stls_accepted_, false) && reply.starts_with("+OK")) {
@@ -202,6 +205,8 @@ class ScriptedPop3Server::Session {
          SSL_CTX_set_max_proto_version(ctx_, TLS1_VERSION) != 1 ||
          SSL_CTX_set_cipher_list(ctx_, "DEFAULT:@SECLEVEL=0") != 1))
       return false;
+    // Only TLS 1.2 has a new handshake within a session.
+    if (script.renegotiate_at >= 0 && SSL_CTX_set_max_proto_version(ctx_, TLS1_2_VERSION) != 1) return false;
     if (SSL_CTX_use_certificate_chain_file(ctx_, script.certificate_file.c_str()) != 1 ||
         SSL_CTX_use_PrivateKey_file(ctx_, script.key_file.c_str(), SSL_FILETYPE_PEM) != 1)
       return false;
@@ -211,6 +216,23 @@ class ScriptedPop3Server::Session {
       ERR_clear_error();
       const NoSigpipe guard;
       const int result = SSL_accept(ssl_);
+      if (result == 1) return true;
+      if (!wait_for_tls(SSL_get_error(ssl_, result))) return false;
+    }
+  }
+
+  // Shows the other certificate and asks for a new handshake; the client's
+  // answer is read with its next command.
+  bool renegotiate() {
+    const Script& script = *script_;
+    if (SSL_use_certificate_chain_file(ssl_, script.renegotiate_certificate_file.c_str()) != 1 ||
+        SSL_use_PrivateKey_file(ssl_, script.renegotiate_key_file.c_str(), SSL_FILETYPE_PEM) != 1 ||
+        SSL_renegotiate(ssl_) != 1)
+      return false;
+    for (;;) {
+      ERR_clear_error();
+      const NoSigpipe guard;
+      const int result = SSL_do_handshake(ssl_);
       if (result == 1) return true;
       if (!wait_for_tls(SSL_get_error(ssl_, result))) return false;
     }
@@ -558,6 +580,14 @@ void ScriptedPop3Server::use_tls(TlsStart start, std::string certificate_file, s
     s.certificate_file = std::move(certificate_file);
     s.key_file = std::move(key_file);
     s.tls10_only = tls10_only;
+  });
+}
+
+void ScriptedPop3Server::renegotiate_at(int step, std::string certificate_file, std::string key_file) {
+  edit([&](Script& s) {
+    s.renegotiate_at = step;
+    s.renegotiate_certificate_file = std::move(certificate_file);
+    s.renegotiate_key_file = std::move(key_file);
   });
 }
 

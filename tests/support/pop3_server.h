@@ -65,6 +65,10 @@ class ScriptedPop3Server {
   // a server of the past that speaks TLS 1.0 and nothing later. A handshake
   // that fails ends the session.
   void use_tls(TlsStart start, std::string certificate_file, std::string key_file, bool tls10_only = false);
+  // Before the reply of this step (see the faults below), the session
+  // switches to this certificate and asks for a new handshake (TLS 1.2,
+  // which the server then speaks at most).
+  void renegotiate_at(int step, std::string certificate_file, std::string key_file);
 
   // --- Faults. A step numbers the replies of a session: 0 is the greeting,
   // n the reply to the n-th command line. ---

@@ -49,8 +49,10 @@ struct Issuer {
 
 // Valid from `from_days` to `to_days` from now; `names` is a subjectAltName
 // value, empty for a CA.
+// With `hostile_name`, the subject also carries what a forger would put in
+// it: terminal escape sequences and a length far past any real name.
 CertPtr make_certificate(const char* common_name, EVP_PKEY* key, Issuer issuer, long from_days, long to_days,
-                         const char* names, long serial) {
+                         const char* names, long serial, bool hostile_name = false) {
   CertPtr certificate(X509_new());
   X509* c = certificate.get();
   require(c != nullptr && X509_set_version(c, X509_VERSION_3) == 1, "X509_new");
@@ -60,6 +62,15 @@ CertPtr make_certificate(const char* common_name, EVP_PKEY* key, Issuer issuer, 
   X509_NAME* subject = X509_get_subject_name(c);
   X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(common_name), -1,
                              -1, 0);
+  if (hostile_name) {
+    const std::string escapes = "\x1b]0;owned\x07\x1b[2J\xc2\x9b" "31m\x7f";
+    const std::string filler(60, 'x');
+    for (int i = 0; i < 40; ++i) {
+      const std::string& unit = i == 0 ? escapes : filler;
+      X509_NAME_add_entry_by_txt(subject, "OU", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(unit.data()),
+                                 static_cast<int>(unit.size()), -1, 0);
+    }
+  }
   X509* signer = issuer.certificate != nullptr ? issuer.certificate : c;
   require(X509_set_issuer_name(c, X509_get_subject_name(signer)) == 1, "issuer");
   require(X509_set_pubkey(c, key) == 1, "pubkey");
@@ -114,11 +125,11 @@ TestCertificates::TestCertificates() {
 
   const char* here = "DNS:localhost,IP:127.0.0.1,IP:::1";
   const auto leaf = [&](const char* name, Issuer issuer, long from, long to, const char* names, long serial,
-                        CertFiles& out) {
+                        CertFiles& out, bool hostile_name = false) {
     const KeyPtr key = new_key();
     const CertPtr certificate =
         make_certificate("localhost", key.get(), issuer.key != nullptr ? issuer : Issuer{nullptr, key.get()}, from,
-                         to, names, serial);
+                         to, names, serial, hostile_name);
     out.certificate = dir_ + "/" + name + ".pem";
     out.key = dir_ + "/" + name + ".key";
     out.fingerprint = fingerprint(certificate.get());
@@ -130,6 +141,8 @@ TestCertificates::TestCertificates() {
   leaf("expired", by_ca, -30, -1, here, 3, expired_);
   leaf("other_host", by_ca, -1, 30, "DNS:other.example", 4, other_host_);
   leaf("self_signed", {nullptr, nullptr}, -1, 30, here, 5, self_signed_);
+  leaf("hostile_other_host", by_ca, -1, 30, "DNS:other.example", 6, hostile_other_host_, true);
+  leaf("hostile_self_signed", {nullptr, nullptr}, -1, 30, here, 7, hostile_self_signed_, true);
 }
 
 TestCertificates::~TestCertificates() {

@@ -32,6 +32,10 @@ class TestCertificates {
   const CertFiles& other_host() const { return other_host_; }
   // Valid now for the same names as good(), signed by itself.
   const CertFiles& self_signed() const { return self_signed_; }
+  // other_host() and self_signed() again, with a subject that holds escape
+  // sequences and runs to kilobytes.
+  const CertFiles& hostile_other_host() const { return hostile_other_host_; }
+  const CertFiles& hostile_self_signed() const { return hostile_self_signed_; }
   // An empty trust store, for SSL_CERT_FILE when the system's must not count.
   const std::string& empty_store() const { return empty_store_; }
 
@@ -39,7 +43,7 @@ class TestCertificates {
   std::string dir_;
   std::string ca_;
   std::string empty_store_;
-  CertFiles good_, expired_, other_host_, self_signed_;
+  CertFiles good_, expired_, other_host_, self_signed_, hostile_other_host_, hostile_self_signed_;
 };
 
 }  // namespace wyke_test
