@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <cstring>
 #include <sstream>
+#include <string_view>
 
+#include "platform/debug_log.h"
 #include "platform/mail_settings.h"
 #include "platform/secret.h"
 #include "platform/sockets.h"
@@ -30,6 +32,11 @@ struct AccountRecord {
 
 bool starts_with(const std::string& line, const std::string& prefix) {
   return line.compare(0, prefix.size(), prefix) == 0;
+}
+
+std::string_view without_line_end(std::string_view line) {
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+  return line;
 }
 
 // A host the resolver does not know, read as four numbers written with dots
@@ -118,7 +125,7 @@ status_t POP3::USER(const char* name) {
 status_t POP3::PASS(const char* password) {
   pop3_command = "PASS ";
   pop3_command += password;
-  const status_t result = SendCommand(pop3_command);
+  const status_t result = SendCommand(pop3_command, secret_in::argument);
   return result == POP3_NG ? POP3_WRONG_PASSWORD : result;
 }
 
@@ -174,6 +181,7 @@ const std::string POP3::GetData() {
   }
   // A cut line still ends as a line does.
   if (cut && complete) pop3_multi_line_message.replace(pop3_max_line_length - 2, 2, "\r\n");
+  if (debug_log_enabled && !pop3_multi_line_message.empty()) debug_received(without_line_end(pop3_multi_line_message));
 
   if (starts_with(pop3_multi_line_message, pop3_server_response_termination))
     pop3_multi_line_message.clear();
@@ -190,9 +198,13 @@ bool POP3::ReadMore() {
     pop3_read_end = static_cast<std::size_t>(n);
     return true;
   }
+  if (n == 0) debug_note("the server closed the connection");
   // A server that fell silent counts as gone: nothing more is awaited from
   // it and nothing more is sent, so one time-out ends the whole session.
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) GiveUp();
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    debug_note("no answer within " + std::to_string(pop3_receive_timeout_ms) + " ms");
+    GiveUp();
+  }
   return false;
 }
 
@@ -215,8 +227,9 @@ status_t POP3::GetServerMesg() {
   return POP3_ERROR;
 }
 
-status_t POP3::SendCommand(const std::string& command) {
+status_t POP3::SendCommand(const std::string& command, secret_in secret) {
   if (pop3_socket < 0) return POP3_ERROR;
+  debug_sent(command, secret);
   // The command and its CR LF in one write: two small writes and then a
   // read can wait on Nagle's algorithm and the server's delayed ACK.
   std::string line;

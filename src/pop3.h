@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/debug_log.h"
 #include "platform/types.h"
 
 // --- Protocol ----------------------------------------------------------------
@@ -103,7 +104,8 @@ class POP3 {
 
  private:
   status_t GetServerMesg();
-  status_t SendCommand(const std::string& command);
+  // `secret` marks what the debug log must not show of the command.
+  status_t SendCommand(const std::string& command, secret_in secret = secret_in::none);
   status_t USER(const char* name);
   status_t PASS(const char* password);
   // Refills the read buffer; false when the connection has nothing more.

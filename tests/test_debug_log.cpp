@@ -1,0 +1,134 @@
+// The --debug log: what it hides of a line sent, and whole checks against the
+// scripted server that must show the exchange but never the password.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "netns.h"
+#include "platform/debug_log.h"
+#include "pop3_account.h"
+#include "pop3_server.h"
+#include "temp_config.h"
+#include "wyke.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using wyke_test::ScriptedPop3Server;
+
+struct RedactCase {
+  const char* name;
+  std::string line;
+  secret_in secret;
+  std::string shown;
+};
+
+const RedactCase redact_cases[] = {
+    {"plain command", "STAT", secret_in::none, "STAT"},
+    {"password argument", "PASS hunter2", secret_in::argument, "PASS ***"},
+    {"password with blanks", "PASS two words here", secret_in::argument, "PASS ***"},
+    {"empty password", "PASS ", secret_in::argument, "PASS ***"},
+    {"initial response keeps the mechanism", "AUTH XOAUTH2 dXNlcj1hAWF1dGg9", secret_in::argument,
+     "AUTH XOAUTH2 ***"},
+    {"AUTH without a response has nothing to hide", "AUTH XOAUTH2", secret_in::argument, "AUTH XOAUTH2"},
+    {"answer to a challenge", "dXNlcj1hbGljZQFhdXRoPUJlYXJlciB0b2tlbgEB", secret_in::whole_line, "***"},
+};
+
+TEST(DebugRedacted, HidesTheSecretAndKeepsTheCommand) {
+  for (const RedactCase& c : redact_cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(debug_redacted(c.line, c.secret), c.shown);
+  }
+}
+
+// A password no other text of a session could hold by chance.
+const std::string password = "Qx7-distinctive-PASSWORD-9z";
+
+struct SessionCase {
+  const char* name;
+  std::string command;  // the command whose answer is changed; empty: none
+  std::string reply;
+  bool cut_pass_reply;  // the connection closes instead of answering PASS
+  bool pass_sent;
+};
+
+const SessionCase session_cases[] = {
+    {"accepted", "", "", false, true},
+    {"password refused", "PASS", "-ERR [AUTH] Authentication failed.\r\n", false, true},
+    {"user refused, no PASS", "USER", "-ERR no such user\r\n", false, false},
+    {"closed instead of answering PASS", "", "", true, true},
+};
+
+class DebugLog : public testing::Test {
+ protected:
+  void SetUp() override {
+    WYKE_REQUIRE_PRIVATE_NETWORK();
+    wyke_test::write_account(home, "127.0.0.1", "alice", password);
+  }
+  void TearDown() override {
+    debug_log_enabled = false;
+    wyke_header.clear();
+  }
+
+  // The stderr of one whole check with the log on.
+  std::string logged_check() {
+    debug_log_enabled = true;
+    testing::internal::CaptureStderr();
+    WykeView::checkmail({"From:", "Subject:"});
+    debug_log_enabled = false;
+    return testing::internal::GetCapturedStderr();
+  }
+
+  wyke_test::TempConfigHome home;
+  wyke_test::ShortSessionWaits waits{2000};
+};
+
+TEST_F(DebugLog, PlainSessionShowsTheExchangeButNeverThePassword) {
+  for (const SessionCase& c : session_cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedPop3Server server{{"From: Ann <ann@example.org>\r\nSubject: Lunch\r\n"}};
+    server.set_login("alice", password);
+    if (!c.command.empty()) server.set_reply(c.command, c.reply);
+    if (c.cut_pass_reply) server.cut_reply(2, 0);
+    ASSERT_TRUE(server.start("127.0.0.1", pop3port)) << server.error();
+
+    const std::string log = logged_check();
+    ASSERT_TRUE(server.wait_for_sessions(1, 10s));
+    EXPECT_EQ(log.find(password), std::string::npos) << log;
+    EXPECT_NE(log.find("C: USER alice\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("C: PASS ***\n") != std::string::npos, c.pass_sent) << log;
+    // The server did get the real password: only the log hides it.
+    const std::vector<std::string> wire = server.log();
+    EXPECT_EQ(std::count(wire.begin(), wire.end(), "PASS " + password), c.pass_sent ? 1 : 0);
+  }
+}
+
+TEST_F(DebugLog, EveryLineIsTimeStampedAndTagged) {
+  ScriptedPop3Server server{{"Subject: one\r\n"}};
+  server.set_login("alice", password);
+  ASSERT_TRUE(server.start("127.0.0.1", pop3port)) << server.error();
+  const std::string log = logged_check();
+  ASSERT_FALSE(log.empty());
+  const std::regex line("wyke: \\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d (C:|S:|\\*) .*");
+  std::size_t begin = 0;
+  for (std::size_t end = log.find('\n'); end != std::string::npos; begin = end + 1, end = log.find('\n', begin))
+    EXPECT_TRUE(std::regex_match(log.substr(begin, end - begin), line)) << log.substr(begin, end - begin);
+  EXPECT_EQ(begin, log.size()) << "the log ends with a whole line";
+  EXPECT_NE(log.find("S: +OK POP3 server ready\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("S: Subject: one\n"), std::string::npos) << log;
+}
+
+TEST_F(DebugLog, OffByDefaultPrintsNothing) {
+  ScriptedPop3Server server{{"Subject: one\r\n"}};
+  server.set_login("alice", password);
+  ASSERT_TRUE(server.start("127.0.0.1", pop3port)) << server.error();
+  testing::internal::CaptureStderr();
+  WykeView::checkmail({"Subject:"});
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+}  // namespace
