@@ -1,25 +1,30 @@
 #include "pop3.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <algorithm>
-#include <cerrno>
+#include <cctype>
 #include <cstring>
 #include <sstream>
-#include <string_view>
 
 #include "platform/debug_log.h"
 #include "platform/mail_settings.h"
+#include "platform/report.h"
 #include "platform/secret.h"
 #include "platform/sockets.h"
+#include "platform/tls_transport.h"
 
-int pop3_connect_timeout_ms = 30 * 1000;
-int pop3_receive_timeout_ms = 60 * 1000;
+int pop3_connect_timeout_ms = 10 * 1000;
+int pop3_handshake_timeout_ms = 10 * 1000;
+int pop3_receive_timeout_ms = 20 * 1000;
+int pop3_check_deadline_ms = 90 * 1000;
 std::size_t pop3_read_size = 4096;
 uint16 pop3_connect_port = pop3port;
 
 namespace {
+
+std::unique_ptr<Transport> make_transport(pop_security security, const transport_limits& limits) {
+  if (security == pop_security::none) return std::make_unique<SocketTransport>(limits);
+  return make_tls_transport(limits);
+}
 
 // The account record holds the password: cleared however Connect ends.
 struct AccountRecord {
@@ -34,83 +39,131 @@ bool starts_with(const std::string& line, const std::string& prefix) {
   return line.compare(0, prefix.size(), prefix) == 0;
 }
 
-std::string_view without_line_end(std::string_view line) {
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+std::string without_line_end(std::string line) {
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
   return line;
 }
 
-// A host the resolver does not know, read as four numbers written with dots
-// (the first number is the first byte on the wire). Numbers after the
-// fourth are ignored; fewer than four make no address.
-bool dotted_quad(const char* host, uint32* address) {
-  std::string s_pop3_host = host;
-  if (s_pop3_host.find_first_not_of("0123456789.") != std::string::npos) return false;
-  std::replace(s_pop3_host.begin(), s_pop3_host.end(), '.', ' ');
-  std::istringstream numbers(s_pop3_host);
-  uint32 pop3_ip = 0;
-  for (int i = 0; i < 4; ++i) {
-    unsigned long number = 0;
-    if (!(numbers >> number) || number > 255) return false;
-    pop3_ip = pop3_ip * 256 + static_cast<uint32>(number);
-  }
-  *address = htonl(pop3_ip);
-  return true;
+uint16 port_of(const mail_pop_account& account) {
+  if (account.pop_port != 0) return account.pop_port;
+  return account.security == pop_security::tls ? pop3s_port : pop3_connect_port;
 }
 
-// The empty text is no name to ask the resolver about.
-bool resolve_host(const char* host, uint32* address) {
-  if (*host == '\0') return false;
-  return resolve_ipv4(host, address) || dotted_quad(host, address);
-}
-
-bool connect_to(int socket, uint32 address) {
-  sockaddr_in server;
-  std::memset(&server, 0, sizeof server);
-  server.sin_family = AF_INET;
-  server.sin_port = htons(pop3_connect_port);
-  server.sin_addr.s_addr = address;
-  return connect_within(socket, reinterpret_cast<const sockaddr*>(&server), sizeof server,
-                        pop3_connect_timeout_ms) == 0 &&
-         set_receive_timeout(socket, pop3_receive_timeout_ms);
-}
+// An answer of the server quoted to the user: one line of at most this much.
+constexpr std::size_t max_quoted = 200;
 
 }  // namespace
+
+pop3_transport_maker pop3_make_transport = make_transport;
 
 POP3::POP3(int index)
     : pop3_account_index(index), pop3_read_buffer(std::max<std::size_t>(pop3_read_size, 1)) {}
 
 POP3::~POP3() {
-  if (pop3_socket >= 0) {
-    QUIT();
-    closesocket(pop3_socket);
-  }
+  if (pop3_transport && pop3_transport->is_open()) QUIT();
   wipe_secret(pop3_command);
 }
 
 // --- Session ---------------------------------------------------------------
 
 status_t POP3::Connect() {
-  if (pop3_account_index >= count_pop_accounts()) return POP3_BAD_ACCOUNT_INDEX;
-  // One object, one session: a second socket would leak the first.
-  if (pop3_socket >= 0) return POP3_SOCKET_ERROR;
-  pop3_socket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-  if (pop3_socket < 0) {
-    pop3_socket = -1;
-    return POP3_SOCKET_ERROR;
+  if (pop3_account_index >= count_pop_accounts()) {
+    // Unless the file itself was the trouble, told already.
+    if (report_reason().empty())
+      report_failure("no mail account to check: the accounts file has no [account] " +
+                   std::to_string(pop3_account_index + 1));
+    return POP3_BAD_ACCOUNT_INDEX;
   }
+  // One object, one session: a second connection would replace the first.
+  if (pop3_transport) return POP3_SOCKET_ERROR;
   AccountRecord record;
   status = get_pop_account(&record.account, pop3_account_index);
   if (status != B_OK) return status;
+  const mail_pop_account& account = record.account;
 
-  uint32 address = 0;
-  if (!resolve_host(record.account.pop_host, &address)) return POP3_UNKNOWN_HOST;
-  if (!connect_to(pop3_socket, address)) return POP3_SOCKET_ERROR;
+  pop3_security = account.security;
+  pop3_peer = account.pop_host;
+  transport_limits limits;
+  limits.connect_ms = pop3_connect_timeout_ms;
+  limits.handshake_ms = pop3_handshake_timeout_ms;
+  limits.receive_ms = pop3_receive_timeout_ms;
+  if (pop3_check_deadline_ms > 0)
+    limits.deadline = check_clock::now() + std::chrono::milliseconds(pop3_check_deadline_ms);
+  pop3_transport = pop3_make_transport(pop3_security, limits);
+
+  if (!pop3_transport->connect(account.pop_host, port_of(account))) {
+    report_failure(pop3_transport->reason());
+    return pop3_transport->error() == transport_error::unknown_host ? POP3_UNKNOWN_HOST : POP3_SOCKET_ERROR;
+  }
+  if (pop3_security == pop_security::tls && !StartTLS(account)) return POP3_ERROR;
 
   status = GetServerMesg();
-  if (status != POP3_OK) return POP3_ERROR;
-  status = USER(record.account.pop_name);
-  if (status != POP3_COMMAND_SUCSESS) return status;
-  return PASS(record.account.pop_password);
+  if (status != POP3_OK) return Fail(POP3_ERROR, pop3_peer + " gave no POP3 greeting: " + ServerText());
+  if (pop3_security != pop_security::none) {
+    if (!Capabilities()) return POP3_ERROR;
+    if (pop3_security == pop_security::starttls && !UpgradeToTLS(account)) return POP3_ERROR;
+    pop3_pipelining = HasCapability("PIPELINING");
+  }
+
+  status = USER(account.pop_name);
+  if (status == POP3_UNKNOWN_USER) return Fail(status, pop3_peer + " refused the user name: " + ServerText());
+  if (status != POP3_COMMAND_SUCSESS) return Fail(status, pop3_peer + " did not answer USER: " + ServerText());
+  status = PASS(account.pop_password);
+  if (status == POP3_WRONG_PASSWORD) return Fail(status, pop3_peer + " refused the password: " + ServerText());
+  if (status != POP3_COMMAND_SUCSESS) return Fail(status, pop3_peer + " did not answer PASS: " + ServerText());
+  return status;
+}
+
+bool POP3::StartTLS(const mail_pop_account& account) {
+  // What came before the handshake is not the server's word: a STARTTLS
+  // reply may have had commands of an attacker's glued to it.
+  pop3_read_begin = pop3_read_end = 0;
+  if (pop3_transport->start_tls({account.pop_host, account.pop_cafile, account.pop_fingerprint})) return true;
+  report_failure(pop3_transport->reason());
+  GiveUp();
+  return false;
+}
+
+bool POP3::UpgradeToTLS(const mail_pop_account& account) {
+  if (!HasCapability("STLS")) {
+    Fail(POP3_ERROR, pop3_peer + " does not offer STLS, so the connection cannot be secured; "
+                                 "try security = tls (port 995)");
+    GiveUp();
+    return false;
+  }
+  if (SendCommand("STLS") != POP3_COMMAND_SUCSESS) {
+    Fail(POP3_ERROR, pop3_peer + " refused STLS: " + ServerText());
+    GiveUp();
+    return false;
+  }
+  return StartTLS(account) && Capabilities();
+}
+
+bool POP3::Capabilities() {
+  pop3_capabilities.clear();
+  const status_t result = SendCommand("CAPA");
+  if (result == POP3_NG) return true;
+  if (result != POP3_COMMAND_SUCSESS) {
+    Fail(POP3_ERROR, pop3_peer + " did not answer CAPA: " + ServerText());
+    return false;
+  }
+  std::size_t read = 0;
+  for (std::string line = GetData(); !line.empty(); line = GetData()) {
+    read += line.size();
+    if (read > pop3_max_capa_bytes) {
+      Fail(POP3_ERROR, pop3_peer + " sent a capability list without end");
+      GiveUp();
+      return false;
+    }
+    std::string word = without_line_end(line).substr(0, line.find(' '));
+    for (char& c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    pop3_capabilities.push_back(std::move(word));
+  }
+  return true;
+}
+
+bool POP3::HasCapability(const std::string& name) const {
+  return std::find(pop3_capabilities.begin(), pop3_capabilities.end(), name) != pop3_capabilities.end();
 }
 
 status_t POP3::QUIT() { return SendCommand("QUIT"); }
@@ -125,7 +178,7 @@ status_t POP3::USER(const char* name) {
 status_t POP3::PASS(const char* password) {
   pop3_command = "PASS ";
   pop3_command += password;
-  const status_t result = SendCommand(pop3_command, secret_in::argument);
+  const status_t result = SendCommand(pop3_command);
   return result == POP3_NG ? POP3_WRONG_PASSWORD : result;
 }
 
@@ -134,7 +187,26 @@ status_t POP3::PASS(const char* password) {
 status_t POP3::STAT() { return SendCommand("STAT"); }
 
 status_t POP3::TOP(int mes, int line) {
-  return SendCommand("TOP " + std::to_string(mes) + " " + std::to_string(line));
+  const bool in_order = pop3_owed > 0 ? mes == pop3_owed_first && line == pop3_top_lines : mes >= 1;
+  if (!pop3_pipelining || !in_order || mes > pop3_listing_count)
+    return SendCommand("TOP " + std::to_string(mes) + " " + std::to_string(line));
+  if (pop3_owed == 0) {
+    pop3_owed_first = pop3_next_top = mes;
+    pop3_top_lines = line;
+  }
+  if (pop3_owed <= pop3_pipeline_depth / 2) {
+    std::string batch;
+    for (; pop3_owed < pop3_pipeline_depth && pop3_next_top <= pop3_listing_count; ++pop3_owed, ++pop3_next_top)
+      batch += "TOP " + std::to_string(pop3_next_top) + " " + std::to_string(line) + "\r\n";
+    if (!batch.empty() && !Send(batch)) {
+      pop3_owed = 0;
+      return POP3_ERROR;
+    }
+  }
+  --pop3_owed;
+  ++pop3_owed_first;
+  const status_t result = GetServerMesg();
+  return result == POP3_OK ? POP3_COMMAND_SUCSESS : result;
 }
 
 status_t POP3::NOOP() { return SendCommand("NOOP"); }
@@ -142,6 +214,7 @@ status_t POP3::NOOP() { return SendCommand("NOOP"); }
 status_t POP3::LIST() { return SendCommand("LIST"); }
 
 int POP3::GetMsgNum() {
+  pop3_listing_count = 0;
   if (STAT() != POP3_COMMAND_SUCSESS) return 0;
   std::istringstream reply(GetLastMesg());
   std::string dummy;
@@ -149,8 +222,11 @@ int POP3::GetMsgNum() {
   reply >> dummy;
   // A count that is missing or does not fit an int is no count.
   if (!(reply >> num)) num = 0;
+  pop3_listing_count = num;
   return num;
 }
+
+bool POP3::RecountsEachMessage() const { return pop3_security == pop_security::none; }
 
 // --- Reading and writing -----------------------------------------------------
 
@@ -181,7 +257,7 @@ const std::string POP3::GetData() {
   }
   // A cut line still ends as a line does.
   if (cut && complete) pop3_multi_line_message.replace(pop3_max_line_length - 2, 2, "\r\n");
-  if (debug_log_enabled && !pop3_multi_line_message.empty()) debug_received(without_line_end(pop3_multi_line_message));
+  if (!pop3_multi_line_message.empty()) debug_received(without_line_end(pop3_multi_line_message));
 
   if (starts_with(pop3_multi_line_message, pop3_server_response_termination))
     pop3_multi_line_message.clear();
@@ -191,18 +267,19 @@ const std::string POP3::GetData() {
 }
 
 bool POP3::ReadMore() {
-  if (pop3_socket < 0) return false;
-  const ssize_t n = recv_some(pop3_socket, pop3_read_buffer.data(), pop3_read_buffer.size());
+  if (!pop3_transport || !pop3_transport->is_open()) return false;
+  const std::size_t n = pop3_transport->receive_some(pop3_read_buffer.data(), pop3_read_buffer.size());
   if (n > 0) {
     pop3_read_begin = 0;
-    pop3_read_end = static_cast<std::size_t>(n);
+    pop3_read_end = n;
     return true;
   }
-  if (n == 0) debug_note("the server closed the connection");
   // A server that fell silent counts as gone: nothing more is awaited from
   // it and nothing more is sent, so one time-out ends the whole session.
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-    debug_note("no answer within " + std::to_string(pop3_receive_timeout_ms) + " ms");
+  const transport_error error = pop3_transport->error();
+  if (error == transport_error::timed_out || error == transport_error::deadline ||
+      error == transport_error::cancelled) {
+    report_failure(pop3_transport->reason());
     GiveUp();
   }
   return false;
@@ -211,9 +288,9 @@ bool POP3::ReadMore() {
 // Closed rather than shut down: a shut-down socket would still hand out what
 // the kernel had buffered of an endless stream.
 void POP3::GiveUp() {
-  closesocket(pop3_socket);
-  pop3_socket = -1;
+  if (pop3_transport) pop3_transport->close();
   pop3_read_begin = pop3_read_end = 0;
+  pop3_owed = 0;
 }
 
 const std::string POP3::GetLastMesg() { return pop3_server_response_message; }
@@ -227,18 +304,50 @@ status_t POP3::GetServerMesg() {
   return POP3_ERROR;
 }
 
-status_t POP3::SendCommand(const std::string& command, secret_in secret) {
-  if (pop3_socket < 0) return POP3_ERROR;
-  debug_sent(command, secret);
+bool POP3::Send(const std::string& lines) {
+  if (!pop3_transport || !pop3_transport->is_open()) return false;
+  for (std::size_t begin = 0; begin < lines.size();) {
+    const std::size_t end = std::min(lines.find("\r\n", begin), lines.size());
+    const std::string_view line(lines.data() + begin, end - begin);
+    debug_sent(line, line.starts_with("PASS ") ? secret_in::argument : secret_in::none);
+    begin = end + 2;
+  }
+  return pop3_transport->send_all(lines);
+}
+
+status_t POP3::SendCommand(const std::string& command) {
+  if (!pop3_transport || !pop3_transport->is_open()) return POP3_ERROR;
   // The command and its CR LF in one write: two small writes and then a
   // read can wait on Nagle's algorithm and the server's delayed ACK.
   std::string line;
   line.reserve(command.size() + 2);
   line += command;
   line += "\r\n";
-  const bool sent = send_all(pop3_socket, line.data(), line.size());
+  const bool sent = Send(line);
   wipe_secret(line);  // it may be the PASS line
   if (!sent) return POP3_ERROR;
+  // Its answer would come after those of TOPs still on their way: it goes
+  // (a QUIT after a listing cut short), but the session ends there.
+  if (pop3_owed > 0) {
+    GiveUp();
+    return POP3_ERROR;
+  }
   const status_t result = GetServerMesg();
   return result == POP3_OK ? POP3_COMMAND_SUCSESS : result;
+}
+
+status_t POP3::Fail(status_t result, const std::string& reason) {
+  // A failure of the connection itself says more than what it cut short.
+  const bool broken = pop3_transport && pop3_transport->error() != transport_error::none;
+  report_failure(broken ? pop3_transport->reason() : reason);
+  return result;
+}
+
+std::string POP3::ServerText() const {
+  std::string text = without_line_end(pop3_server_response_message);
+  if (text.empty()) return "(nothing)";
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+  if (text.size() > max_quoted) text = text.substr(0, max_quoted) + "...";
+  return text;
 }

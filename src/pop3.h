@@ -1,21 +1,33 @@
-// One POP3 session over a blocking TCP connection: login, message count,
-// header lines, quit.
+// One POP3 session over a transport (platform/transport.h): login, message
+// count, header lines, quit.
+//
+// The account's security decides the exchange. `none` is plain text:
+// greeting, USER, PASS, then the caller's commands one at a time. `tls`
+// (TLS from the first byte) and `starttls` (greeting, CAPA, STLS, TLS, CAPA
+// again) add CAPA, and send the TOPs of a listing ahead in a bounded window
+// when the server announces PIPELINING. Nothing is sent in plain text once
+// TLS was asked for, and no credential before the server's certificate
+// passed.
 //
 // The mail check makes one object per check on the notifier window's thread
 // and uses it from that thread alone; every call blocks until the server has
-// answered or a time-out has passed.
+// answered, a time-out or the check's deadline has passed, or the network
+// waits are cancelled.
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/debug_log.h"
+#include "platform/mail_settings.h"
+#include "platform/transport.h"
 #include "platform/types.h"
 
 // --- Protocol ----------------------------------------------------------------
 
 inline constexpr uint16 pop3port = 110;
+inline constexpr uint16 pop3s_port = 995;  // TLS from the first byte (RFC 8314)
 inline const std::string pop3_server_response_ok = "+OK";
 inline const std::string pop3_server_response_ng = "-ERR";
 inline const std::string pop3_server_response_termination = ".\r\n";
@@ -33,17 +45,42 @@ inline constexpr std::size_t pop3_max_line_run = 16 << 20;
 
 // Waits of a session in milliseconds (0 waits for ever), read by Connect. A
 // receive that times out reads as a closed connection. Tests shorten them.
-extern int pop3_connect_timeout_ms;  // 30 s
-extern int pop3_receive_timeout_ms;  // 60 s
+//
+// A server that has not answered a connection in 10 s will not; a name
+// with several addresses tries each, within the check's deadline.
+extern int pop3_connect_timeout_ms;  // 10 s
+// A handshake is a round trip or two and some arithmetic.
+extern int pop3_handshake_timeout_ms;  // 10 s
+// Each receive: a busy server may take seconds to open a large maildrop,
+// but a user should not look at an empty window for a minute.
+extern int pop3_receive_timeout_ms;  // 20 s
+// The whole session from Connect on, so that a server trickling bytes
+// cannot hold a check for ever: far above what a maildrop of thousands of
+// messages takes on a slow link.
+extern int pop3_check_deadline_ms;  // 90 s
+
+// TOP commands a pipelining session keeps on their way at most. Their bytes
+// (about 1 KB) fit any socket buffer, so a server busy writing answers never
+// stops reading them, and neither side can wait on the other for ever. The
+// window is refilled when half of it has been answered.
+inline constexpr int pop3_pipeline_depth = 64;
+// CAPA answers are a dozen short lines; a longer one is no capability list.
+inline constexpr std::size_t pop3_max_capa_bytes = 16 * 1024;
 
 // Bytes asked of each recv; what arrives beyond the current line is kept
 // for the next read of the same session. 1 reads byte by byte and never past
 // the end of a line. Read when a session object is made.
 extern std::size_t pop3_read_size;
 
-// The port Connect dials. Always pop3port, except in benchmarks and tools
-// that cannot own port 110 and serve on a port of their own.
+// The port Connect dials when the account names none and its security is
+// not `tls`. Always pop3port, except in benchmarks and tools that cannot own
+// port 110 and serve on a port of their own.
 extern uint16 pop3_connect_port;
+
+// Makes the transport of a session: plain sockets for `none`, TLS for the
+// others. The fuzz targets put a plain one in for every mode.
+using pop3_transport_maker = std::unique_ptr<Transport> (*)(pop_security security, const transport_limits& limits);
+extern pop3_transport_maker pop3_make_transport;
 
 // --- The session -------------------------------------------------------------
 
@@ -73,9 +110,11 @@ class POP3 {
 
   // --- Session ---
 
-  // Looks the account up, connects to its host on port 110, reads the
+  // Looks the account up, connects to its host on its port (110 by
+  // default), secures the connection as the account says, reads the
   // greeting and logs in. POP3_COMMAND_SUCSESS when the password was
-  // accepted; otherwise a POP3_ code or the mail settings' error.
+  // accepted; otherwise a POP3_ code or the mail settings' error, and the
+  // reason told through report_failure.
   status_t Connect();
   // POP3_ERROR, writing nothing, when the object has no socket.
   status_t QUIT();
@@ -84,11 +123,19 @@ class POP3 {
   // the caller's to read with GetData up to the empty string. ---
 
   status_t STAT();
+  // In a pipelining session, TOP n for the n after the last one asked also
+  // sends the TOPs up to the count of the last GetMsgNum ahead, so the
+  // caller must read each answer whole and ask for the numbers in order;
+  // any other command ends the session after it is sent.
   status_t TOP(int mes, int line);
   status_t NOOP();
   status_t LIST();
   // Sends STAT; the count it reports, or 0 when it fails or has none.
   int GetMsgNum();
+  // Whether a listing asks GetMsgNum again before each message (the plain
+  // exchange) rather than keeping the first count (the secured ones, so
+  // that their TOPs can follow each other without a STAT between).
+  bool RecountsEachMessage() const;
 
   // --- Reading ---
 
@@ -104,17 +151,42 @@ class POP3 {
 
  private:
   status_t GetServerMesg();
-  // `secret` marks what the debug log must not show of the command.
-  status_t SendCommand(const std::string& command, secret_in secret = secret_in::none);
+  status_t SendCommand(const std::string& command);
   status_t USER(const char* name);
   status_t PASS(const char* password);
+  // TLS over the connection, the certificate checked against `account`.
+  bool StartTLS(const mail_pop_account& account);
+  // CAPA and its answer; the capabilities of a server that refuses it are none.
+  bool Capabilities();
+  bool HasCapability(const std::string& name) const;
+  // STARTTLS: STLS, TLS, and CAPA again over it.
+  bool UpgradeToTLS(const mail_pop_account& account);
+  // Sends one or more command lines (each with its CR LF) in one write,
+  // each logged for --debug.
+  bool Send(const std::string& lines);
+  // Records why the session failed and returns `status`.
+  status_t Fail(status_t status, const std::string& reason);
+  // The last status line as the user may read it: CR LF and control bytes
+  // out, bounded.
+  std::string ServerText() const;
   // Refills the read buffer; false when the connection has nothing more.
   bool ReadMore();
-  // Ends the exchange: the socket is closed, buffered bytes are dropped, and
-  // nothing more is sent or read.
+  // Ends the exchange: the connection is closed, buffered bytes are dropped,
+  // and nothing more is sent or read.
   void GiveUp();
 
-  int pop3_socket = -1;  // -1: no socket
+  std::unique_ptr<Transport> pop3_transport;  // none until Connect
+  pop_security pop3_security = pop_security::none;
+  std::string pop3_peer;  // the host, as the user wrote it
+  std::vector<std::string> pop3_capabilities;  // first words of CAPA, upper case
+  // Pipelined TOPs: answers still owed start at pop3_owed_first; the next
+  // one to send is pop3_next_top; the last STAT count bounds them.
+  bool pop3_pipelining = false;
+  int pop3_listing_count = 0;
+  int pop3_owed = 0;
+  int pop3_owed_first = 0;
+  int pop3_next_top = 0;
+  int pop3_top_lines = 0;
   int pop3_account_index;
   status_t status = B_OK;
   std::string pop3_server_response_message;

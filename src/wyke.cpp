@@ -7,6 +7,7 @@
 #include "gui/font.h"
 #include "gui/message.h"
 #include "mimetool.h"
+#include "platform/network_cancel.h"
 #include "platform/report.h"
 #include "pop3.h"
 #include "wykesub.h"
@@ -86,16 +87,18 @@ listed list_message(POP3& mes, int i, const std::vector<std::string>& headers, i
   return listed::fields;
 }
 
-// Every message, asking the count again before each one, within the bounds
-// that wyke.h gives.
+// Every message, within the bounds that wyke.h gives. The plain exchange
+// asks the count again before each one; the secured ones keep the first,
+// so that their TOPs can go out ahead.
 int list_maildrop(POP3& mes, const std::vector<std::string>& headers) {
-  if (mes.GetMsgNum() <= 0) {
+  const int count = mes.GetMsgNum();
+  if (count <= 0) {
     wyke_header = no_mail_text;
     return 1;
   }
   int lines = 0;
   int refused = 0;
-  for (int i = 1; i <= mes.GetMsgNum(); ++i) {
+  for (int i = 1; i <= (mes.RecountsEachMessage() ? mes.GetMsgNum() : count); ++i) {
     const listed result = list_message(mes, i, headers, lines);
     // The rest of an endless answer would be read as the next replies.
     if (result == listed::endless) break;
@@ -134,7 +137,8 @@ void show_text(BWindow* window, BTextView* contents, int headers_num, int points
 
 // --- The application -------------------------------------------------------------
 
-Wyke::Wyke() : BApplication("application/x-vnd.z_qel-Wyke") {}
+// A new application starts with the network waits of the last one's close undone.
+Wyke::Wyke() : BApplication("application/x-vnd.z_qel-Wyke") { reset_network_cancel(); }
 
 Wyke::~Wyke() = default;
 
@@ -159,6 +163,9 @@ WykeWin::WykeWin(BRect frame, const char* title, window_type type, uint32 flags,
     : BWindow(frame, title, type, flags, workspaces) {
   WykeView* viewObj = new WykeView(Bounds(), "content", B_FOLLOW_ALL, B_WILL_DRAW);
   AddChild(viewObj);
+  // The window's thread may be in a check waiting on a server: the close
+  // box ends that wait at once instead of after its time-outs.
+  SetCloseAction(cancel_network_waits);
 }
 
 WykeWin::~WykeWin() = default;

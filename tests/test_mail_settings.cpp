@@ -107,6 +107,64 @@ TEST(MailSettings, ValuesAreNeverCut) {
   }
 }
 
+// The keys of a secured account: what each value reads as, and the one line
+// a meaningless value gets (never a silent default).
+TEST(MailSettings, SecurityKeys) {
+  const std::string pin = "AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89";
+  const std::string pin_digits = "abcdef0123456789abcdef0123456789abcdef0123456789abcdef0123456789";
+  struct Case {
+    std::string lines;
+    status_t want;
+    pop_security security = pop_security::none;
+    uint16 port = 0;
+    std::string fingerprint = {};
+    std::string told = {};  // in the hint of a refused value
+  };
+  const std::vector<Case> cases = {
+      {"", B_OK},
+      {"security = none", B_OK, pop_security::none},
+      {"security = starttls", B_OK, pop_security::starttls},
+      {"security = tls\nport = 10995", B_OK, pop_security::tls, 10995},
+      {"port = 1", B_OK, pop_security::none, 1},
+      {"port = 65535", B_OK, pop_security::none, 65535},
+      {"fingerprint = " + pin, B_OK, pop_security::none, 0, pin_digits},
+      {"fingerprint = " + pin_digits.substr(0, 32) + pin.substr(48), B_OK, pop_security::none, 0, pin_digits},
+      {"security = TLS", B_BAD_VALUE, {}, 0, {}, "security must be none, starttls or tls"},
+      {"security = ssl", B_BAD_VALUE, {}, 0, {}, "security must be"},
+      {"security =", B_BAD_VALUE, {}, 0, {}, "security must be"},
+      {"port = 0", B_BAD_VALUE, {}, 0, {}, "port must be a number from 1 to 65535"},
+      {"port = 65536", B_BAD_VALUE, {}, 0, {}, "port must be"},
+      {"port = 99999999999999999999", B_BAD_VALUE, {}, 0, {}, "port must be"},
+      {"port = 995x", B_BAD_VALUE, {}, 0, {}, "port must be"},
+      {"port = -1", B_BAD_VALUE, {}, 0, {}, "port must be"},
+      {"fingerprint = " + pin.substr(3), B_BAD_VALUE, {}, 0, {}, "fingerprint must be the 64 hex digits"},
+      {"fingerprint = " + pin + ":00", B_BAD_VALUE, {}, 0, {}, "fingerprint must be"},
+      {"fingerprint = " + pin_digits.substr(1) + "g", B_BAD_VALUE, {}, 0, {}, "fingerprint must be"},
+      {"cafile = " + std::string(256, 'c'), B_NAME_TOO_LONG, {}, 0, {}, "cafile is longer than 255 bytes"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lines);
+    TempConfigHome home;
+    home.write(leaf, "[account]\nhost = h\ncafile = /ca.pem\n" + c.lines + "\n", 0600);
+    testing::internal::CaptureStderr();
+    mail_pop_account record;
+    const status_t result = get_pop_account(&record, 0);
+    const std::string said = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(result, c.want) << said;
+    if (c.want != B_OK) {
+      EXPECT_NE(said.find(c.told), std::string::npos) << said;
+      EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+      EXPECT_STREQ(record.pop_host, "") << "nothing of a refused account is handed out";
+      continue;
+    }
+    EXPECT_TRUE(said.empty()) << said;
+    EXPECT_EQ(record.security, c.security);
+    EXPECT_EQ(record.pop_port, c.port);
+    EXPECT_EQ(record.pop_fingerprint, c.fingerprint);
+    EXPECT_STREQ(record.pop_cafile, "/ca.pem");
+  }
+}
+
 TEST(MailSettings, IndexOutsideTheFile) {
   TempConfigHome home;
   home.write(leaf, "[account]\nuser = u\n", 0600);

@@ -376,4 +376,17 @@ TEST_F(Notifier, ClosingTheNotifierQuitsTheApplicationAndEmptiesTheText) {
   EXPECT_EQ(wyke_header, "");
 }
 
+// The close box must not sit out a hanging server's time-out (here 30 s):
+// it cancels the check's wait, and the notifier goes at once.
+TEST_F(Notifier, ClosingDuringAHangingCheckEndsItAtOnce) {
+  settings(0, 0);
+  pop3_receive_timeout_ms = 30 * 1000;
+  server.go_silent_at(0);
+  open();
+  window->SetPulseRate(1000);
+  ASSERT_TRUE(pump_until([&] { return window->PulseRate() == 0; })) << "a check has begun";
+  gui_synthetic::close_box(*window);
+  EXPECT_TRUE(pump_until([] { return be_app->CountWindows() == 0; }, std::chrono::seconds(3)));
+}
+
 }  // namespace

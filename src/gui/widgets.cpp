@@ -76,6 +76,7 @@ void WindowWidget::minimize(bool minimize) {
 
 void WindowWidget::closeEvent(QCloseEvent* event) {
   event->ignore();
+  if (close_action_ != nullptr) close_action_();
   if (port_) port_->push({std::make_unique<BMessage>(B_QUIT_REQUESTED), 0, {}});
 }
 

@@ -44,6 +44,7 @@ class WindowWidget : public ViewWidget {
 
   void resize_content(const QSize& size);
   void minimize(bool minimize);
+  void set_close_action(void (*action)()) { close_action_ = action; }
 
  protected:
   // The close box asks the window's thread (B_QUIT_REQUESTED); the widget
@@ -54,6 +55,7 @@ class WindowWidget : public ViewWidget {
  private:
   std::shared_ptr<Port> port_;
   bool fixed_size_ = false;
+  void (*close_action_)() = nullptr;
 };
 
 }  // namespace gui_detail

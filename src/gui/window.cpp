@@ -32,6 +32,10 @@ BWindow::~BWindow() {
   delete top_view_;
 }
 
+void BWindow::SetCloseAction(void (*action)()) {
+  command<WindowWidget>(top_view_->peer(), [action](WindowWidget& w) { w.set_close_action(action); });
+}
+
 void BWindow::Show() {
   command<WindowWidget>(top_view_->peer(), [](WindowWidget& w) { w.show(); });
   if (started()) return;

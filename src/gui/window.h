@@ -68,6 +68,12 @@ class BWindow : public BLooper {
   void SetPulseRate(bigtime_t rate);
   bigtime_t PulseRate() const;
 
+  // `action` runs on the GUI thread the moment the close box is used, before
+  // the window's own thread (perhaps busy) hears of it. It must be quick and
+  // safe from any thread. Not a BeOS call: a notifier blocked on the network
+  // needs it to close at once.
+  void SetCloseAction(void (*action)());
+
   const char* Title() const { return Name(); }
   window_type Type() const { return type_; }
   uint32 Flags() const { return flags_; }

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -131,16 +133,62 @@ status_t store(char (&field)[mail_field_size], std::string_view value) {
   return B_OK;
 }
 
-// The fields of the record, by their key in the file.
+template <char (mail_pop_account::*member)[mail_field_size]>
+status_t store_text(mail_pop_account& account, std::string_view value) {
+  return store(account.*member, value);
+}
+
+status_t store_security(mail_pop_account& account, std::string_view value) {
+  if (value == "none")
+    account.security = pop_security::none;
+  else if (value == "starttls")
+    account.security = pop_security::starttls;
+  else if (value == "tls")
+    account.security = pop_security::tls;
+  else
+    return B_BAD_VALUE;
+  return B_OK;
+}
+
+status_t store_port(mail_pop_account& account, std::string_view value) {
+  unsigned port = 0;
+  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), port);
+  if (error != std::errc() || end != value.data() + value.size() || port < 1 || port > 65535) return B_BAD_VALUE;
+  account.pop_port = static_cast<uint16>(port);
+  return B_OK;
+}
+
+// As `openssl x509 -fingerprint -sha256` prints it, or without the colons,
+// in either case; kept as 64 lower-case digits.
+status_t store_fingerprint(mail_pop_account& account, std::string_view value) {
+  std::string digits;
+  for (const char c : value) {
+    if (c == ':') continue;
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return B_BAD_VALUE;
+    digits += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  if (digits.size() != 64) return B_BAD_VALUE;
+  return store(account.pop_fingerprint, digits);
+}
+
+// The fields of the record, by their key in the file, with what the user is
+// told of a value the field refuses as meaningless.
 struct Field {
   const char* key;
-  char (mail_pop_account::*member)[mail_field_size];
+  status_t (*store)(mail_pop_account& account, std::string_view value);
+  const char* bad_value;
 };
 
+constexpr const char* nul_byte = "holds a NUL byte";
+
 constexpr Field fields[] = {
-    {"host", &mail_pop_account::pop_host},
-    {"user", &mail_pop_account::pop_name},
-    {"password", &mail_pop_account::pop_password},
+    {"host", store_text<&mail_pop_account::pop_host>, nul_byte},
+    {"user", store_text<&mail_pop_account::pop_name>, nul_byte},
+    {"password", store_text<&mail_pop_account::pop_password>, nul_byte},
+    {"security", store_security, "must be none, starttls or tls"},
+    {"port", store_port, "must be a number from 1 to 65535"},
+    {"cafile", store_text<&mail_pop_account::pop_cafile>, nul_byte},
+    {"fingerprint", store_fingerprint, "must be the 64 hex digits of a SHA-256 fingerprint (colons allowed)"},
 };
 
 }  // namespace
@@ -168,7 +216,7 @@ status_t get_pop_account(mail_pop_account* account, int32 index) {
   const int32 count = scan_accounts(text, [&](int32 at, std::string_view key, std::string_view value) {
     if (at != index) return;
     for (std::size_t i = 0; i < std::size(fields); ++i)
-      if (key == fields[i].key) verdict[i] = store(account->*fields[i].member, value);
+      if (key == fields[i].key) verdict[i] = fields[i].store(*account, value);
   });
   wipe_secret(text);
 
@@ -177,7 +225,7 @@ status_t get_pop_account(mail_pop_account* account, int32 index) {
     if (verdict[i] == B_OK) continue;
     result = verdict[i];
     hint_once("account " + std::to_string(index) + " in " + path + ": the " + fields[i].key + " " +
-              (result == B_NAME_TOO_LONG ? "is longer than 255 bytes" : "holds a NUL byte"));
+              (result == B_NAME_TOO_LONG ? "is longer than 255 bytes" : fields[i].bad_value));
   }
   if (result != B_OK) explicit_bzero(account, sizeof *account);
   return result;

@@ -8,6 +8,10 @@
 //   host = pop.example.org
 //   user = alice
 //   password = everything after the first "=", blanks at both ends trimmed
+//   security = none | starttls | tls      (optional; none by default)
+//   port = 995                            (optional; 110, or 995 for tls)
+//   cafile = /path/to/extra-anchors.pem   (optional)
+//   fingerprint = AB:CD:...               (optional; SHA-256, 64 hex digits)
 //
 // The file holds passwords, so it is refused while group or others may read
 // or write it. What is wrong with the file goes to stderr in one line, once
@@ -20,10 +24,23 @@
 // error of get_pop_account, never cut (a cut password would log in wrongly).
 inline constexpr int mail_field_size = 256;
 
+// How the connection to the server is protected.
+enum class pop_security : uint8 {
+  none,      // plain text from the first byte to the last
+  starttls,  // plain greeting, then STLS and TLS before the login
+  tls,       // TLS from the first byte
+};
+
 struct mail_pop_account {
   char pop_name[mail_field_size];      // sent with USER
   char pop_password[mail_field_size];  // sent with PASS
   char pop_host[mail_field_size];      // host name or dotted quad
+
+  // --- Transport security ---
+  pop_security security;
+  uint16 pop_port;                        // 0: the default of `security`
+  char pop_cafile[mail_field_size];       // extra trust anchors (PEM); empty: none
+  char pop_fingerprint[mail_field_size];  // 64 lower-case hex digits; empty: none
 };
 
 // The number of accounts in the file; 0 when it is missing, unreadable or
@@ -32,7 +49,8 @@ int32 count_pop_accounts();
 
 // Fills `account` with the account at `index` (0 is the first). Returns B_OK,
 // or a negative error: B_BAD_INDEX, B_NAME_TOO_LONG (a value of 256 bytes or
-// more), B_BAD_VALUE (a NUL byte in a value), B_NOT_ALLOWED (the file's mode),
+// more), B_BAD_VALUE (a NUL byte in a value, or a security, port or
+// fingerprint that means nothing), B_NOT_ALLOWED (the file's mode),
 // B_ENTRY_NOT_FOUND or another errno for a file that cannot be read. On error
 // the record is left cleared.
 status_t get_pop_account(mail_pop_account* account, int32 index = 0);

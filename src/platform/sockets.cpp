@@ -1,106 +1,199 @@
 #include "platform/sockets.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/time.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
+#include <climits>
+#include <cstring>
+#include <sstream>
+
+#include "platform/debug_log.h"
+#include "platform/network_cancel.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-int milliseconds_left(Clock::time_point deadline) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
+// Milliseconds until `deadline`, at least 0, at most INT_MAX.
+long long milliseconds_left(check_clock::time_point deadline) {
+  if (deadline == check_clock::time_point::max()) return -1;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - check_clock::now()).count();
+  return std::max<long long>(left, 0);
 }
 
-// Waits for a non-blocking connect to finish, then reports how it ended.
-int wait_connected(int socket, int timeout_ms) {
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  pollfd ready{socket, POLLOUT, 0};
-  for (;;) {
-    const int n = poll(&ready, 1, timeout_ms > 0 ? milliseconds_left(deadline) : -1);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
-    if (n == 0) {
-      errno = ETIMEDOUT;
-      return -1;
-    }
-    break;
+// A host the resolver does not know, read as four numbers written with dots
+// (the first number is the first byte on the wire). Numbers after the
+// fourth are ignored; fewer than four make no address.
+bool dotted_quad(const std::string& host, in_addr* address) {
+  if (host.find_first_not_of("0123456789.") != std::string::npos) return false;
+  std::string spaced = host;
+  std::replace(spaced.begin(), spaced.end(), '.', ' ');
+  std::istringstream numbers(spaced);
+  uint32 ip = 0;
+  for (int i = 0; i < 4; ++i) {
+    unsigned long number = 0;
+    if (!(numbers >> number) || number > 255) return false;
+    ip = ip * 256 + static_cast<uint32>(number);
   }
-  int error = 0;
-  socklen_t length = sizeof error;
-  if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return -1;
-  if (error != 0) {
-    errno = error;
-    return -1;
-  }
-  return 0;
+  address->s_addr = htonl(ip);
+  return true;
+}
+
+std::string address_text(const addrinfo& address) {
+  char text[INET6_ADDRSTRLEN] = "?";
+  const void* raw = address.ai_family == AF_INET6
+                        ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(address.ai_addr)->sin6_addr)
+                        : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(address.ai_addr)->sin_addr);
+  inet_ntop(address.ai_family, raw, text, sizeof text);
+  return text;
 }
 
 }  // namespace
 
-int closesocket(int socket) { return close(socket); }
-
-bool resolve_ipv4(const char* host, uint32* address) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (getaddrinfo(host, nullptr, &hints, &found) != 0) return false;
-  const bool ok = found != nullptr && found->ai_addr != nullptr && found->ai_addr->sa_family == AF_INET;
-  if (ok) *address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
-  freeaddrinfo(found);
-  return ok;
-}
-
-int connect_within(int socket, const sockaddr* address, socklen_t length, int timeout_ms) {
-  const int flags = fcntl(socket, F_GETFL);
-  if (flags < 0 || fcntl(socket, F_SETFL, flags | O_NONBLOCK) != 0) return -1;
-  int result = connect(socket, address, length);
-  if (result != 0 && (errno == EINPROGRESS || errno == EINTR)) result = wait_connected(socket, timeout_ms);
-  const int saved = errno;
-  // A handshake given up on would go on in the kernel, and a later send
-  // would wait for it; dissolving the association makes such a send fail.
-  if (result != 0) {
-    sockaddr none{};
-    none.sa_family = AF_UNSPEC;
-    connect(socket, &none, sizeof none);
-  }
-  if (fcntl(socket, F_SETFL, flags) != 0) return -1;
-  errno = saved;
-  return result;
-}
-
-bool set_receive_timeout(int socket, int timeout_ms) {
-  timeval wait{};
-  if (timeout_ms > 0) {
-    wait.tv_sec = timeout_ms / 1000;
-    wait.tv_usec = (timeout_ms % 1000) * 1000;
-  }
-  return setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) == 0;
-}
-
-bool send_all(int socket, const char* bytes, std::size_t length) {
-  while (length > 0) {
-    const ssize_t n = send(socket, bytes, length, MSG_NOSIGNAL);
+bool SocketTransport::wait(short events, int timeout_ms, const char* waiting_for) {
+  for (;;) {
+    const long long deadline_left = milliseconds_left(limits_.deadline);
+    const bool deadline_binds = deadline_left >= 0 && (timeout_ms <= 0 || deadline_left <= timeout_ms);
+    const int wait_ms = deadline_binds ? static_cast<int>(std::min<long long>(deadline_left, INT_MAX))
+                                       : (timeout_ms > 0 ? timeout_ms : -1);
+    pollfd fds[2] = {{fd_, events, 0}, {network_cancel_fd(), POLLIN, 0}};
+    const int n = poll(fds, 2, wait_ms);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes += n;
-    length -= static_cast<std::size_t>(n);
+    if (n < 0) return fail(transport_error::io, std::string("poll: ") + std::strerror(errno));
+    if (fds[1].revents != 0 || network_waits_cancelled())
+      return fail(transport_error::cancelled, "the check was cancelled");
+    if (n > 0) return true;
+    if (deadline_binds)
+      return fail(transport_error::deadline,
+                  "the check ran out of time waiting for " + std::string(waiting_for) + " from " + peer_);
+    return fail(transport_error::timed_out,
+                std::string(waiting_for) + " from " + peer_ + " timed out after " + duration_text(timeout_ms));
+  }
+}
+
+bool SocketTransport::connect(const std::string& host, uint16 port) {
+  close();
+  clear_failure();
+  peer_ = host + " port " + std::to_string(port);
+  if (host.empty()) return fail(transport_error::unknown_host, "no host is set for the account");
+
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  addrinfo* found = nullptr;
+  const std::string service = std::to_string(port);
+  const int resolved = getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+  if (resolved != 0) {
+    sockaddr_in quad{};
+    if (!dotted_quad(host, &quad.sin_addr))
+      return fail(transport_error::unknown_host, "unknown host " + host + ": " + gai_strerror(resolved));
+    quad.sin_family = AF_INET;
+    quad.sin_port = htons(port);
+    addrinfo only{};
+    only.ai_family = AF_INET;
+    only.ai_socktype = SOCK_STREAM;
+    only.ai_protocol = IPPROTO_TCP;
+    only.ai_addr = reinterpret_cast<sockaddr*>(&quad);
+    only.ai_addrlen = sizeof quad;
+    return connect_to(only);
+  }
+  bool connected = false;
+  for (const addrinfo* address = found; address != nullptr && !connected; address = address->ai_next) {
+    connected = connect_to(*address);
+    // Only the last address's failure is told; a cancel or the deadline
+    // ends the trying.
+    if (error() == transport_error::cancelled || error() == transport_error::deadline) break;
+  }
+  freeaddrinfo(found);
+  if (connected) clear_failure();
+  return connected;
+}
+
+bool SocketTransport::connect_to(const addrinfo& address) {
+  const std::string text = address_text(address);
+  debug_note("connecting to " + text + " port " + std::to_string(ntohs(
+      address.ai_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6*>(address.ai_addr)->sin6_port
+                                    : reinterpret_cast<const sockaddr_in*>(address.ai_addr)->sin_port)));
+  fd_ = socket(address.ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
+  if (fd_ < 0) return fail(transport_error::io, std::string("socket: ") + std::strerror(errno));
+  int result = ::connect(fd_, address.ai_addr, address.ai_addrlen);
+  if (result != 0 && (errno == EINPROGRESS || errno == EINTR)) {
+    if (!wait(POLLOUT, limits_.connect_ms, "an answer to the connection")) {
+      close();
+      return false;
+    }
+    int error = 0;
+    socklen_t length = sizeof error;
+    result = getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length);
+    if (result == 0 && error != 0) {
+      errno = error;
+      result = -1;
+    }
+  }
+  // The descriptor may have been replaced meanwhile (a test's stand-in
+  // peer): every socket of a session is non-blocking.
+  const int flags = result == 0 ? fcntl(fd_, F_GETFL) : -1;
+  if (result != 0 || flags < 0 || fcntl(fd_, F_SETFL, flags | O_NONBLOCK) != 0) {
+    const int why = errno;
+    close();
+    return fail(transport_error::connect, "cannot connect to " + peer_ + " (" + text + "): " + std::strerror(why));
   }
   return true;
 }
 
-ssize_t recv_some(int socket, char* buffer, std::size_t room) {
-  for (;;) {
-    const ssize_t n = recv(socket, buffer, room, 0);
+bool SocketTransport::start_tls(const tls_trust&) {
+  return fail(transport_error::tls, "this connection cannot carry TLS");
+}
+
+bool SocketTransport::send_all(std::string_view bytes) {
+  while (!bytes.empty()) {
+    if (network_waits_cancelled()) return fail(transport_error::cancelled, "the check was cancelled");
+    if (fd_ < 0) return fail(transport_error::io, "not connected");
+    const ssize_t n = send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0 && errno == EINTR) continue;
-    return n;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (!wait(POLLOUT, limits_.receive_ms, "room to send")) return false;
+      continue;
+    }
+    if (n <= 0) return fail(transport_error::io, "sending to " + peer_ + ": " + std::strerror(errno));
+    bytes.remove_prefix(static_cast<std::size_t>(n));
   }
+  return true;
+}
+
+std::size_t SocketTransport::receive_some(char* buffer, std::size_t room) {
+  for (;;) {
+    // A server that never pauses must not outlast a cancel.
+    if (network_waits_cancelled()) {
+      fail(transport_error::cancelled, "the check was cancelled");
+      return 0;
+    }
+    if (fd_ < 0) {
+      fail(transport_error::io, "not connected");
+      return 0;
+    }
+    const ssize_t n = recv(fd_, buffer, room, MSG_DONTWAIT);
+    if (n > 0) return static_cast<std::size_t>(n);
+    if (n == 0) {
+      fail(transport_error::closed, peer_ + " closed the connection");
+      return 0;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      fail(transport_error::io, "receiving from " + peer_ + ": " + std::strerror(errno));
+      return 0;
+    }
+    if (!wait(POLLIN, limits_.receive_ms, "an answer")) return 0;
+  }
+}
+
+void SocketTransport::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
 }

@@ -1,33 +1,44 @@
-// BSD sockets as the POP3 client needs them: the platform's names where it
-// has its own, and the guards a Linux process wants around the raw calls.
+// The plain transport: a TCP connection over BSD sockets, every wait a
+// poll that also watches the network cancel. The TLS transport runs on top
+// of one of these.
 #pragma once
 
-#include <sys/socket.h>
+#include <string>
 
-#include <cstddef>
+#include "platform/transport.h"
 
-#include "platform/types.h"
+class SocketTransport final : public Transport {
+ public:
+  explicit SocketTransport(const transport_limits& limits) : limits_(limits) {}
+  ~SocketTransport() override { close(); }
+  SocketTransport(const SocketTransport&) = delete;
+  SocketTransport& operator=(const SocketTransport&) = delete;
 
-// Closes a socket; the platform's counterpart of close() for sockets.
-int closesocket(int socket);
+  bool connect(const std::string& host, uint16 port) override;
+  // Plain sockets carry no TLS: always false.
+  bool start_tls(const tls_trust& trust) override;
+  bool send_all(std::string_view bytes) override;
+  std::size_t receive_some(char* buffer, std::size_t room) override;
+  void close() override;
+  bool is_open() const override { return fd_ >= 0; }
 
-// The first IPv4 address the resolver knows for `host`, in network byte
-// order; it takes the place of gethostbyname. False when the name does not
-// resolve.
-bool resolve_ipv4(const char* host, uint32* address);
+  // --- For a transport layered on this one ---
 
-// connect() that gives up after `timeout_ms` (0 waits for ever). Returns 0,
-// or -1 with errno set (ETIMEDOUT when the time ran out).
-int connect_within(int socket, const sockaddr* address, socklen_t length, int timeout_ms);
+  // The connected socket, non-blocking; -1 when there is none.
+  int fd() const { return fd_; }
+  // "host port N", for the user's reasons.
+  const std::string& peer() const { return peer_; }
+  const transport_limits& limits() const { return limits_; }
+  // Waits until the socket is ready for `events` (poll's), at most
+  // `timeout_ms` (0: no limit of its own) and never past the deadline.
+  // False, the failure recorded, on a time-out or a cancel; `waiting_for`
+  // names what was awaited in the reason ("a greeting", "the handshake").
+  bool wait(short events, int timeout_ms, const char* waiting_for);
 
-// A receive that waits longer than `timeout_ms` fails with EAGAIN (0 waits for
-// ever). False when the option cannot be set.
-bool set_receive_timeout(int socket, int timeout_ms);
+ private:
+  bool connect_to(const struct addrinfo& address);
 
-// Sends every byte, retrying after signals and short writes. A closed
-// connection is a failure, never SIGPIPE. False on any failure.
-bool send_all(int socket, const char* bytes, std::size_t length);
-
-// recv() retried after signals: the count received, 0 at the end of the
-// stream, or -1 with errno set (EAGAIN on a time-out).
-ssize_t recv_some(int socket, char* buffer, std::size_t room);
+  transport_limits limits_;
+  int fd_ = -1;
+  std::string peer_;
+};

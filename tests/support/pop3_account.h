@@ -22,18 +22,24 @@ class ShortSessionWaits {
  public:
   explicit ShortSessionWaits(int ms = 5000) {
     pop3_connect_timeout_ms = ms;
+    pop3_handshake_timeout_ms = ms;
     pop3_receive_timeout_ms = ms;
+    pop3_check_deadline_ms = 2 * ms;
   }
   ~ShortSessionWaits() {
     pop3_connect_timeout_ms = connect_;
+    pop3_handshake_timeout_ms = handshake_;
     pop3_receive_timeout_ms = receive_;
+    pop3_check_deadline_ms = deadline_;
   }
   ShortSessionWaits(const ShortSessionWaits&) = delete;
   ShortSessionWaits& operator=(const ShortSessionWaits&) = delete;
 
  private:
   int connect_ = pop3_connect_timeout_ms;
+  int handshake_ = pop3_handshake_timeout_ms;
   int receive_ = pop3_receive_timeout_ms;
+  int deadline_ = pop3_check_deadline_ms;
 };
 
 }  // namespace wyke_test

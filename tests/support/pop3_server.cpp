@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -16,6 +18,8 @@
 #include <optional>
 #include <string_view>
 #include <utility>
+
+#include "platform/no_sigpipe.h"
 
 namespace wyke_test {
 
@@ -38,6 +42,11 @@ struct ScriptedPop3Server::Script {
   std::size_t flood_times = 0;
   bool trickle = false;
   std::chrono::microseconds trickle_gap{0};
+  std::optional<std::vector<std::string>> capabilities;
+  bool tls = false;
+  TlsStart tls_start = TlsStart::immediately;
+  std::string certificate_file, key_file;
+  bool tls10_only = false;
 };
 
 namespace {
@@ -130,20 +139,90 @@ class ScriptedPop3Server::Session {
  public:
   Session(ScriptedPop3Server& server, int fd, std::size_t index)
       : server_(server), script_(server.snapshot()), fd_(fd), index_(index) {}
+  ~Session() {
+    SSL_free(ssl_);
+    SSL_CTX_free(ctx_);
+  }
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
 
   void run() {
     int step = 0;
+    if (script_->tls && script_->tls_start == TlsStart::immediately && !handshake()) return;
     if (!send_reply(step, script_->greeting)) return;
     std::string line;
-    while (read_line(line)) {
+    for (;;) {
+      if (input_.find('\n') != std::string::npos) server_.count_read_ahead();
+      if (!read_line(line)) return;
       server_.record(index_, log_form(line));
       const std::string reply = answer(command_form(line));
       if (!send_reply(++step, reply)) return;
       if (quit_) return drain();
+      if (std::exchange(stls_accepted_, false) && reply.starts_with("+OK")) {
+        // Whatever the client sent before its handshake is not its word.
+        input_.clear();
+        if (!handshake()) return;
+      }
     }
   }
 
  private:
+  bool handshake() {
+    const Script& script = *script_;
+    ctx_ = SSL_CTX_new(TLS_server_method());
+    if (ctx_ == nullptr) return false;
+    if (script.tls10_only &&
+        (SSL_CTX_set_min_proto_version(ctx_, TLS1_VERSION) != 1 ||
+         SSL_CTX_set_max_proto_version(ctx_, TLS1_VERSION) != 1 ||
+         SSL_CTX_set_cipher_list(ctx_, "DEFAULT:@SECLEVEL=0") != 1))
+      return false;
+    if (SSL_CTX_use_certificate_chain_file(ctx_, script.certificate_file.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(ctx_, script.key_file.c_str(), SSL_FILETYPE_PEM) != 1)
+      return false;
+    ssl_ = SSL_new(ctx_);
+    if (ssl_ == nullptr || SSL_set_fd(ssl_, fd_) != 1) return false;
+    for (;;) {
+      ERR_clear_error();
+      const NoSigpipe guard;
+      const int result = SSL_accept(ssl_);
+      if (result == 1) return true;
+      if (!wait_for_tls(SSL_get_error(ssl_, result))) return false;
+    }
+  }
+
+  // After a TLS call that did not finish: waits for what it wants; false when
+  // it failed instead, or on stop().
+  bool wait_for_tls(int error) {
+    if (error == SSL_ERROR_WANT_READ) return wait(POLLIN);
+    if (error == SSL_ERROR_WANT_WRITE) return wait(POLLOUT);
+    return false;
+  }
+
+  // Bytes received: more than 0, 0 at the end of the stream (or a failure),
+  // -1 on stop().
+  ssize_t receive(char* buffer, std::size_t room) {
+    for (;;) {
+      if (ssl_ != nullptr) {
+        ERR_clear_error();
+        std::size_t got = 0;
+        const NoSigpipe guard;
+        const int result = SSL_read_ex(ssl_, buffer, room, &got);
+        if (result == 1) return static_cast<ssize_t>(got);
+        const int error = SSL_get_error(ssl_, result);
+        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) return 0;
+        if (!wait_for_tls(error)) return -1;
+        continue;
+      }
+      const ssize_t n = recv(fd_, buffer, room, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        if (!wait(POLLIN)) return -1;
+        continue;
+      }
+      return std::max<ssize_t>(n, 0);
+    }
+  }
+
   // Waits until the socket is ready for `events`, or until the pause has
   // passed (`pause` set), whichever the caller asked; false on stop().
   bool wait(short events, const timespec* pause = nullptr) {
@@ -170,11 +249,10 @@ class ScriptedPop3Server::Session {
         input_.erase(0, length);
         return true;
       }
-      if (!wait(POLLIN)) return false;
       char chunk[4096];
-      const ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
-      if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
-      if (n <= 0) {
+      const ssize_t n = receive(chunk, sizeof chunk);
+      if (n < 0) return false;
+      if (n == 0) {
         // A line the client left unfinished still shows in the log.
         line = std::move(input_);
         input_.clear();
@@ -185,6 +263,15 @@ class ScriptedPop3Server::Session {
   }
 
   bool send_some(const char* bytes, std::size_t length) {
+    while (ssl_ != nullptr && length > 0) {
+      ERR_clear_error();
+      std::size_t written = 0;
+      const NoSigpipe guard;
+      const int result = SSL_write_ex(ssl_, bytes, length, &written);
+      if (result != 1 && !wait_for_tls(SSL_get_error(ssl_, result))) return false;
+      bytes += written;
+      length -= written;
+    }
     while (length > 0) {
       const ssize_t n = send(fd_, bytes, length, MSG_NOSIGNAL);
       if (n < 0 && errno == EINTR) continue;
@@ -247,6 +334,10 @@ class ScriptedPop3Server::Session {
   // After QUIT: the server's side is closed, but whatever the client still
   // sends is logged until it closes too.
   void drain() {
+    if (ssl_ != nullptr) {
+      const NoSigpipe guard;
+      SSL_shutdown(ssl_);
+    }
     shutdown(fd_, SHUT_WR);
     std::string line;
     while (read_line(line)) server_.record(index_, log_form(line));
@@ -273,6 +364,16 @@ class ScriptedPop3Server::Session {
       if (logged_in_) return "-ERR already logged in\r\n";
       named_ = argument == script.user;
       return named_ ? "+OK send PASS\r\n" : "-ERR no such mailbox\r\n";
+    }
+    if (verb == "CAPA" && script.capabilities) {
+      std::string out = "+OK capability list follows\r\n";
+      for (const std::string& line : *script.capabilities) out += line + "\r\n";
+      return out + ".\r\n";
+    }
+    if (verb == "STLS") {
+      if (!script.tls || script.tls_start != TlsStart::on_stls || ssl_ != nullptr) return "-ERR no STLS here\r\n";
+      stls_accepted_ = true;
+      return "+OK begin TLS\r\n";
     }
     if (verb == "PASS") {
       if (logged_in_ || !named_) return "-ERR USER first\r\n";
@@ -324,6 +425,9 @@ class ScriptedPop3Server::Session {
   const int fd_;
   const std::size_t index_;
   std::string input_;
+  SSL_CTX* ctx_ = nullptr;
+  SSL* ssl_ = nullptr;
+  bool stls_accepted_ = false;
   bool named_ = false;
   bool logged_in_ = false;
   bool quit_ = false;
@@ -375,6 +479,21 @@ void ScriptedPop3Server::set_stat_count(int count) {
   edit([&](Script& s) { s.stat_count = count; });
 }
 
+void ScriptedPop3Server::set_capabilities(std::vector<std::string> lines) {
+  edit([&](Script& s) { s.capabilities = std::move(lines); });
+}
+
+void ScriptedPop3Server::use_tls(TlsStart start, std::string certificate_file, std::string key_file,
+                                 bool tls10_only) {
+  edit([&](Script& s) {
+    s.tls = true;
+    s.tls_start = start;
+    s.certificate_file = std::move(certificate_file);
+    s.key_file = std::move(key_file);
+    s.tls10_only = tls10_only;
+  });
+}
+
 void ScriptedPop3Server::go_silent_at(int step) {
   edit([&](Script& s) { s.silent_at = step; });
 }
@@ -424,24 +543,33 @@ bool ScriptedPop3Server::start(const std::string& address, std::uint16_t port) {
       if (*fd >= 0) close(std::exchange(*fd, -1));
     return false;
   };
-  sockaddr_in at{};
-  at.sin_family = AF_INET;
-  at.sin_port = htons(port);
-  if (inet_pton(AF_INET, address.c_str(), &at.sin_addr) != 1) {
+  // An IPv4 or an IPv6 address, as its text says.
+  sockaddr_storage at{};
+  socklen_t length = 0;
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&at);
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&at);
+  if (inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(port);
+    length = sizeof *v4;
+  } else if (inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(port);
+    length = sizeof *v6;
+  } else {
     errno = EINVAL;
-    return fail("not an IPv4 address: " + address);
+    return fail("not an IP address: " + address);
   }
   if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) return fail("pipe");
-  listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  listen_fd_ = socket(at.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listen_fd_ < 0) return fail("socket");
   const int on = 1;
   setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  if (bind(listen_fd_, reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0)
+  if (bind(listen_fd_, reinterpret_cast<const sockaddr*>(&at), length) != 0)
     return fail("bind " + address + ":" + std::to_string(port));
   if (listen(listen_fd_, 16) != 0) return fail("listen");
-  socklen_t length = sizeof at;
   if (getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&at), &length) != 0) return fail("getsockname");
-  port_ = ntohs(at.sin_port);
+  port_ = ntohs(at.ss_family == AF_INET ? v4->sin_port : v6->sin6_port);
   error_.clear();
   thread_ = std::thread(&ScriptedPop3Server::serve, this);
   return true;
@@ -501,6 +629,16 @@ std::vector<std::string> ScriptedPop3Server::log() const {
 std::vector<std::string> ScriptedPop3Server::session_log(std::size_t session) const {
   const std::lock_guard<std::mutex> guard(mutex_);
   return session < logs_.size() ? logs_[session] : std::vector<std::string>();
+}
+
+void ScriptedPop3Server::count_read_ahead() {
+  const std::lock_guard<std::mutex> guard(mutex_);
+  ++read_ahead_;
+}
+
+int ScriptedPop3Server::commands_read_ahead() const {
+  const std::lock_guard<std::mutex> guard(mutex_);
+  return read_ahead_;
 }
 
 int ScriptedPop3Server::sessions_ended() const {

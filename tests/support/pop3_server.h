@@ -3,7 +3,8 @@
 // answers as the script says, breaks the session where a fault says, and
 // logs every command line it receives.
 //
-// Only the C++ standard library and POSIX: tools build this file alone.
+// Only the C++ standard library, POSIX and OpenSSL: tools build this file
+// alone.
 #pragma once
 
 #include <chrono>
@@ -42,6 +43,20 @@ class ScriptedPop3Server {
   // STAT reports this many messages whatever the maildrop holds; TOP and
   // LIST still know only the real ones.
   void set_stat_count(int count);
+  // The lines CAPA answers with (without CR LF), at any time of the session.
+  // Until set, CAPA is an unknown command.
+  void set_capabilities(std::vector<std::string> lines);
+
+  // --- TLS ---
+
+  enum class TlsStart {
+    immediately,  // the handshake comes first, then the greeting
+    on_stls,      // STLS is answered "+OK" and the handshake follows
+  };
+  // Serves TLS with this certificate and key (PEM files). `tls10_only` makes
+  // a server of the past that speaks TLS 1.0 and nothing later. A handshake
+  // that fails ends the session.
+  void use_tls(TlsStart start, std::string certificate_file, std::string key_file, bool tls10_only = false);
 
   // --- Faults. A step numbers the replies of a session: 0 is the greeting,
   // n the reply to the n-th command line. ---
@@ -82,6 +97,9 @@ class ScriptedPop3Server {
   std::vector<std::string> session_log(std::size_t session) const;
   // Sessions whose connection has been closed by either side.
   int sessions_ended() const;
+  // Command lines that had arrived before the answer to the one before them
+  // was sent: a client that pipelines them makes this grow.
+  int commands_read_ahead() const;
   // Bounded waits: true once the condition holds, false after `timeout`.
   bool wait_for_sessions(int count, std::chrono::milliseconds timeout) const;
   bool wait_for_log_lines(std::size_t count, std::chrono::milliseconds timeout) const;
@@ -97,12 +115,14 @@ class ScriptedPop3Server {
   void serve();
   void record(std::size_t session, std::string line);
   void session_ended();
+  void count_read_ahead();
 
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   std::shared_ptr<const Script> script_;
   std::vector<std::vector<std::string>> logs_;
   int ended_ = 0;
+  int read_ahead_ = 0;
 
   int listen_fd_ = -1;
   int wake_[2] = {-1, -1};  // a byte in the pipe tells the thread to stop

@@ -1,0 +1,90 @@
+// The byte stream a POP3 session runs over, whatever carries it: plain
+// sockets (sockets.h) or TLS over them (tls_transport.h). The session speaks
+// only to this interface, so the protocol code never knows which it has.
+//
+// Every wait is bounded twice: by its own time-out, and by the deadline of
+// the whole check. A cancel (network_cancel.h) ends any wait at once.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "platform/types.h"
+
+using check_clock = std::chrono::steady_clock;
+
+// The waits of one connection, in milliseconds (0: no limit of its own).
+struct transport_limits {
+  int connect_ms = 0;    // each address tried
+  int handshake_ms = 0;  // the TLS handshake, verification included
+  int receive_ms = 0;    // each receive
+  check_clock::time_point deadline = check_clock::time_point::max();
+};
+
+// "20 s", or "250 ms" below a second, for the user's reasons.
+inline std::string duration_text(int ms) {
+  return ms >= 1000 && ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
+// What the server's certificate must be.
+struct tls_trust {
+  std::string host;         // the name or address it must be issued for, also sent as SNI
+  std::string cafile;       // extra trust anchors (PEM) beside the system store; empty: none
+  std::string fingerprint;  // 64 lower-case hex digits of its SHA-256; when set, it alone decides
+};
+
+// Why a transport call failed.
+enum class transport_error {
+  none,
+  unknown_host,  // the name resolves to no address
+  connect,       // no address took the connection
+  timed_out,     // a wait's own time-out passed
+  deadline,      // the check's deadline passed
+  cancelled,     // cancel_network_waits()
+  closed,        // the peer ended the stream
+  tls,           // the handshake or the certificate failed
+  io,            // any other failure of the system or the TLS library
+};
+
+class Transport {
+ public:
+  virtual ~Transport() = default;
+
+  // Resolves `host` (IPv6 and IPv4 addresses, in the resolver's order) and
+  // connects to the first address that answers.
+  virtual bool connect(const std::string& host, uint16 port) = 0;
+  // Protects the connection from here on; true once the server's
+  // certificate has passed the checks of `trust`. Nothing received before
+  // it is read afterwards.
+  virtual bool start_tls(const tls_trust& trust) = 0;
+  // Every byte, or false.
+  virtual bool send_all(std::string_view bytes) = 0;
+  // Up to `room` bytes, at least one; 0 when nothing more comes (the end of
+  // the stream, a time-out, a cancel or a failure: error() tells which).
+  virtual std::size_t receive_some(char* buffer, std::size_t room) = 0;
+  // Ends the connection; later calls fail. Idempotent.
+  virtual void close() = 0;
+  virtual bool is_open() const = 0;
+
+  // The last failure, and one line on it for the user (no secret in it).
+  transport_error error() const { return error_; }
+  const std::string& reason() const { return reason_; }
+
+ protected:
+  // Records a failure; returns false for the caller's convenience.
+  bool fail(transport_error error, std::string reason) {
+    error_ = error;
+    reason_ = std::move(reason);
+    return false;
+  }
+  void clear_failure() {
+    error_ = transport_error::none;
+    reason_.clear();
+  }
+
+ private:
+  transport_error error_ = transport_error::none;
+  std::string reason_;
+};

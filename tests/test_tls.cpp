@@ -1,0 +1,389 @@
+// Secured checks against the scripted server over real TLS: every way the
+// server's identity or the upgrade can fail ends in "Error" before a user
+// name or password leaves, with a reason the user can act on; the ways of
+// trusting a server succeed; pipelined and one-by-one listings agree; the
+// deadline, the cancel and IPv6.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <future>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "netns.h"
+#include "platform/network_cancel.h"
+#include "platform/report.h"
+#include "pop3_account.h"
+#include "pop3_server.h"
+#include "temp_config.h"
+#include "test_certs.h"
+#include "wyke.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Lines = std::vector<std::string>;
+using wyke_test::ScriptedPop3Server;
+using TlsStart = ScriptedPop3Server::TlsStart;
+using Certs = wyke_test::TestCertificates;
+// Which of the suite's certificates a server shows.
+using Pick = const wyke_test::CertFiles& (Certs::*)() const;
+
+constexpr auto bounded = 10s;
+const Lines headers = {"From:", "Subject:"};
+const Lines two_messages = {
+    "From: Ann <ann@example.org>\r\nSubject: Lunch\r\n\r\nbody\r\n",
+    "Subject: Report\r\nFrom: bob@example.org\r\n",
+};
+const std::string two_listed = "From: Ann <ann@example.org>\nSubject: Lunch\nSubject: Report\nFrom: bob@example.org";
+const Lines stls_capabilities = {"TOP", "USER", "STLS", "PIPELINING"};
+
+// SSL_CERT_FILE for the test's life: the system store must not decide.
+class TrustStore {
+ public:
+  explicit TrustStore(const std::string& file) {
+    if (const char* value = std::getenv("SSL_CERT_FILE")) saved_ = value;
+    setenv("SSL_CERT_FILE", file.c_str(), 1);
+  }
+  ~TrustStore() {
+    if (saved_)
+      setenv("SSL_CERT_FILE", saved_->c_str(), 1);
+    else
+      unsetenv("SSL_CERT_FILE");
+  }
+  TrustStore(const TrustStore&) = delete;
+  TrustStore& operator=(const TrustStore&) = delete;
+
+ private:
+  std::optional<std::string> saved_;
+};
+
+class Tls : public testing::Test {
+ protected:
+  static void SetUpTestSuite() { certs = new Certs; }
+  static void TearDownTestSuite() {
+    delete certs;
+    certs = nullptr;
+  }
+  void SetUp() override { WYKE_REQUIRE_PRIVATE_NETWORK(); }
+  void TearDown() override { wyke_header.clear(); }
+
+  // Account 0 with `lines` after host, user and password.
+  void account(const std::string& lines, const std::string& host = "localhost") {
+    home.write("Mail/accounts", "[account]\nhost = " + host + "\nuser = alice\npassword = secret\n" + lines + "\n",
+               0600);
+  }
+  int check() {
+    wyke_header = "left over";
+    return WykeView::checkmail(headers);
+  }
+
+  static inline Certs* certs = nullptr;
+  wyke_test::TempConfigHome home;
+  wyke_test::ShortSessionWaits waits;
+};
+
+bool sent_credentials(const Lines& log) {
+  for (const std::string& line : log)
+    if (line.rfind("USER", 0) == 0 || line.rfind("PASS", 0) == 0) return true;
+  return false;
+}
+
+// --- Whom to trust ----------------------------------------------------------------
+
+struct TrustCase {
+  const char* name;
+  const char* security;  // "tls" or "starttls"
+  // The server's set-up; the certificates are the suite's.
+  std::function<void(ScriptedPop3Server&, const Certs&)> serve;
+  // Account lines beyond host, user and password.
+  std::function<std::string(const Certs&)> keys;
+  bool ca_in_store;     // SSL_CERT_FILE holds the test CA
+  std::string shown;    // "Error", or the listing
+  std::string because;  // in the reason of a refusal
+};
+
+auto tls_server(Pick which, TlsStart start = TlsStart::immediately,
+                bool tls10_only = false) {
+  return [=](ScriptedPop3Server& server, const Certs& certs) {
+    const wyke_test::CertFiles& files = (certs.*which)();
+    server.use_tls(start, files.certificate, files.key, tls10_only);
+    server.set_capabilities(stls_capabilities);
+  };
+}
+
+auto keys(std::string lines) {
+  return [=](const Certs&) { return lines; };
+}
+
+const std::vector<TrustCase> trust_cases = {
+    // Refused: nothing of the login may leave.
+    {"untrusted_issuer", "tls", tls_server(&Certs::good), keys(""), false, "Error",
+     "untrusted issuer"},
+    {"self_signed", "tls", tls_server(&Certs::self_signed), keys(""), true, "Error",
+     "untrusted issuer"},
+    {"expired", "tls", tls_server(&Certs::expired), keys(""), true, "Error", "expired on"},
+    {"other_host_name", "tls", tls_server(&Certs::other_host), keys(""), true, "Error",
+     "is not issued for localhost"},
+    {"fingerprint_of_another_certificate", "tls", tls_server(&Certs::good),
+     [](const Certs& c) { return "fingerprint = " + c.self_signed().fingerprint; }, true,
+     "Error", "is not the pinned one"},
+    {"no_stls_in_capa", "starttls",
+     [](ScriptedPop3Server& s, const Certs& c) {
+       s.use_tls(TlsStart::on_stls, c.good().certificate, c.good().key);
+       s.set_capabilities({"TOP", "USER", "PIPELINING"});
+     },
+     keys(""), true, "Error", "does not offer STLS"},
+    {"no_capa_at_all", "starttls",
+     [](ScriptedPop3Server& s, const Certs& c) {
+       s.use_tls(TlsStart::on_stls, c.good().certificate, c.good().key);
+     },
+     keys(""), true, "Error", "does not offer STLS"},
+    {"stls_refused", "starttls",
+     [](ScriptedPop3Server& s, const Certs& c) {
+       tls_server(&Certs::good, TlsStart::on_stls)(s, c);
+       s.set_reply("STLS", "-ERR [SYS/TEMP] not now\r\n");
+     },
+     keys(""), true, "Error", "refused STLS: -ERR [SYS/TEMP] not now"},
+    {"plain_text_server_on_the_tls_port", "tls", [](ScriptedPop3Server&, const Certs&) {},
+     keys(""), true, "Error", "TLS handshake with localhost port 995 failed"},
+    {"silent_during_the_handshake", "tls",
+     [](ScriptedPop3Server& s, const Certs&) { s.go_silent_at(0); }, keys(""), true, "Error",
+     "TLS handshake with localhost port 995 timed out"},
+    {"tls_1_0_only", "tls", tls_server(&Certs::good, TlsStart::immediately, true), keys(""),
+     true, "Error", "TLS handshake with localhost port 995 failed"},
+    {"missing_cafile", "tls", tls_server(&Certs::good), keys("cafile = /nonexistent.pem"),
+     true, "Error", "cannot read the cafile /nonexistent.pem: No such file or directory"},
+    // Trusted.
+    {"ca_in_the_system_store", "tls", tls_server(&Certs::good), keys(""), true, two_listed,
+     ""},
+    {"ca_as_cafile", "tls", tls_server(&Certs::good),
+     [](const Certs& c) { return "cafile = " + c.ca(); }, false, two_listed, ""},
+    {"self_signed_as_cafile", "tls", tls_server(&Certs::self_signed),
+     [](const Certs& c) { return "cafile = " + c.self_signed().certificate; }, false,
+     two_listed, ""},
+    {"pinned_self_signed", "tls", tls_server(&Certs::self_signed),
+     [](const Certs& c) { return "fingerprint = " + c.self_signed().fingerprint; }, false,
+     two_listed, ""},
+    {"pinned_decides_alone_even_when_expired", "tls", tls_server(&Certs::expired),
+     [](const Certs& c) { return "fingerprint = " + c.expired().fingerprint; }, false,
+     two_listed, ""},
+    {"starttls", "starttls", tls_server(&Certs::good, TlsStart::on_stls), keys(""), true,
+     two_listed, ""},
+    {"starttls_pinned", "starttls", tls_server(&Certs::self_signed, TlsStart::on_stls),
+     [](const Certs& c) { return "fingerprint = " + c.self_signed().fingerprint; }, false,
+     two_listed, ""},
+};
+
+TEST_F(Tls, WhomToTrust) {
+  pop3_handshake_timeout_ms = 300;
+  for (const TrustCase& c : trust_cases) {
+    SCOPED_TRACE(c.name);
+    const TrustStore store(c.ca_in_store ? certs->ca() : certs->empty_store());
+    ScriptedPop3Server server{two_messages};
+    c.serve(server, *certs);
+    const bool tls = std::string(c.security) == "tls";
+    ASSERT_TRUE(server.start("127.0.0.1", tls ? 995 : 110)) << server.error();
+    account("security = " + std::string(c.security) + "\n" + c.keys(*certs));
+    check();
+    EXPECT_EQ(wyke_header, c.shown);
+    EXPECT_TRUE(server.wait_for_sessions(1, bounded));
+    const Lines log = server.log();
+    if (c.shown == "Error") {
+      EXPECT_FALSE(sent_credentials(log)) << testing::PrintToString(log);
+      EXPECT_NE(report_reason().find(c.because), std::string::npos) << report_reason();
+    } else {
+      EXPECT_EQ(report_reason(), "");
+      const Lines login = tls ? Lines{"CAPA", "USER alice", "PASS secret", "STAT"}
+                              : Lines{"CAPA", "STLS", "CAPA", "USER alice", "PASS secret", "STAT"};
+      ASSERT_GE(log.size(), login.size());
+      EXPECT_EQ(Lines(log.begin(), log.begin() + static_cast<long>(login.size())), login);
+    }
+  }
+}
+
+// The fingerprint the user is told of an unknown certificate is the one to
+// pin: pasted into the account, the next check goes through.
+TEST_F(Tls, TheFingerprintToldIsTheOneToPin) {
+  const TrustStore store(certs->empty_store());
+  ScriptedPop3Server server{two_messages};
+  server.use_tls(TlsStart::immediately, certs->self_signed().certificate, certs->self_signed().key);
+  ASSERT_TRUE(server.start("127.0.0.1", 995)) << server.error();
+  account("security = tls");
+  check();
+  const std::string reason = report_reason();
+  const std::string::size_type at = reason.find("fingerprint is ");
+  ASSERT_NE(at, std::string::npos) << reason;
+  const std::string told = reason.substr(at + 15, certs->self_signed().fingerprint.size());
+  EXPECT_EQ(told, certs->self_signed().fingerprint);
+  account("security = tls\nfingerprint = " + told);
+  check();
+  EXPECT_EQ(wyke_header, two_listed);
+}
+
+// A STLS answer with more glued to it: what came before the handshake is
+// dropped, so the glued line is not taken for the answer to CAPA.
+TEST_F(Tls, BytesBeforeTheHandshakeAreDropped) {
+  const TrustStore store(certs->ca());
+  ScriptedPop3Server server{two_messages};
+  tls_server(&Certs::good, TlsStart::on_stls)(server, *certs);
+  server.set_reply("STLS", "+OK begin TLS\r\n-ERR injected\r\n+OK injected\r\n");
+  ASSERT_TRUE(server.start("127.0.0.1", 110)) << server.error();
+  account("security = starttls");
+  check();
+  EXPECT_EQ(wyke_header, two_listed);
+}
+
+// --- The listing ----------------------------------------------------------------------
+
+std::vector<std::string> many_messages(int count) {
+  std::vector<std::string> out;
+  for (int i = 1; i <= count; ++i)
+    out.push_back("Subject: message " + std::to_string(i) + "\r\nFrom: f" + std::to_string(i) + "@example.org\r\n");
+  return out;
+}
+
+TEST_F(Tls, PipelinedAndOneByOneListingsAgree) {
+  const TrustStore store(certs->ca());
+  // Past two refills of the window, and a refused TOP in between.
+  const int count = 3 * pop3_pipeline_depth + 5;
+  struct Run {
+    std::string text;
+    Lines log;
+    int read_ahead;
+  };
+  const auto run = [&](bool pipelining) {
+    ScriptedPop3Server server{many_messages(count)};
+    server.use_tls(TlsStart::immediately, certs->good().certificate, certs->good().key);
+    server.set_capabilities(pipelining ? Lines{"TOP", "USER", "PIPELINING"} : Lines{"TOP", "USER"});
+    server.set_reply("TOP 70 0", "-ERR gone\r\n");
+    EXPECT_TRUE(server.start("127.0.0.1", 995)) << server.error();
+    account("security = tls");
+    const int lines = check();
+    EXPECT_EQ(lines, 2 * (count - 1));
+    EXPECT_TRUE(server.wait_for_sessions(1, bounded));
+    return Run{wyke_header, server.log(), server.commands_read_ahead()};
+  };
+  const Run pipelined = run(true);
+  const Run one_by_one = run(false);
+  EXPECT_EQ(pipelined.text, one_by_one.text);
+  EXPECT_EQ(pipelined.log, one_by_one.log);
+  EXPECT_GT(pipelined.read_ahead, count / 2) << "the TOPs went out ahead";
+  EXPECT_EQ(one_by_one.read_ahead, 0);
+  Lines want = {"CAPA", "USER alice", "PASS secret", "STAT"};
+  for (int i = 1; i <= count; ++i) want.push_back("TOP " + std::to_string(i) + " 0");
+  want.insert(want.end(), {"QUIT", "QUIT"});
+  EXPECT_EQ(pipelined.log, want);
+}
+
+// A listing cut short with answers still on their way ends the session
+// rather than reading them as answers to QUIT.
+TEST_F(Tls, ListingCutShortWithTopsOnTheirWay) {
+  const TrustStore store(certs->ca());
+  ScriptedPop3Server server{many_messages(2 * max_refused_in_a_row)};
+  server.use_tls(TlsStart::immediately, certs->good().certificate, certs->good().key);
+  server.set_capabilities({"PIPELINING"});
+  server.set_reply("TOP", "-ERR gone\r\n");
+  ASSERT_TRUE(server.start("127.0.0.1", 995)) << server.error();
+  account("security = tls");
+  EXPECT_EQ(check(), 0);
+  EXPECT_TRUE(server.wait_for_sessions(1, bounded));
+  const Lines log = server.log();
+  EXPECT_LE(std::count(log.begin(), log.end(), "QUIT"), 1) << "no second QUIT on a session given up";
+  EXPECT_EQ(wyke_header, "");
+}
+
+// --- Bounds ------------------------------------------------------------------------------
+
+// A server trickling its answers would hold a check for minutes; the
+// deadline ends it, in every mode.
+TEST_F(Tls, DeadlineEndsATricklingServer) {
+  const TrustStore store(certs->ca());
+  pop3_check_deadline_ms = 300;
+  for (const char* security : {"none", "tls"}) {
+    SCOPED_TRACE(security);
+    ScriptedPop3Server server{many_messages(50)};
+    if (std::string(security) == "tls")
+      server.use_tls(TlsStart::immediately, certs->good().certificate, certs->good().key);
+    server.trickle(20ms);
+    ASSERT_TRUE(server.start("127.0.0.1", std::string(security) == "tls" ? 995 : 110)) << server.error();
+    account(std::string("security = ") + security);
+    auto done = std::async(std::launch::async, [&] { return check(); });
+    ASSERT_EQ(done.wait_for(bounded), std::future_status::ready) << "the deadline did not end the check";
+    done.get();
+    EXPECT_EQ(wyke_header, "Error");
+    EXPECT_NE(report_reason().find("ran out of time"), std::string::npos) << report_reason();
+  }
+}
+
+TEST_F(Tls, CancelEndsAHangingCheck) {
+  pop3_receive_timeout_ms = 60 * 1000;
+  pop3_check_deadline_ms = 120 * 1000;
+  ScriptedPop3Server server;
+  server.go_silent_at(0);
+  ASSERT_TRUE(server.start("127.0.0.1", 110)) << server.error();
+  account("");
+  auto done = std::async(std::launch::async, [&] { return check(); });
+  EXPECT_EQ(done.wait_for(200ms), std::future_status::timeout) << "the check waits on the server";
+  cancel_network_waits();
+  const bool ended = done.wait_for(bounded) == std::future_status::ready;
+  reset_network_cancel();
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(wyke_header, "Error");
+  EXPECT_NE(report_reason().find("cancelled"), std::string::npos) << report_reason();
+}
+
+// --- Addresses ----------------------------------------------------------------------
+
+TEST_F(Tls, Ipv6AddressVerifiedAgainstTheCertificate) {
+  const TrustStore store(certs->ca());
+  ScriptedPop3Server server{two_messages};
+  server.use_tls(TlsStart::immediately, certs->good().certificate, certs->good().key);
+  if (!server.start("::1", 995)) GTEST_SKIP() << "no IPv6 loopback here: " << server.error();
+  account("security = tls", "::1");
+  check();
+  EXPECT_EQ(wyke_header, two_listed) << report_reason();
+  // The same certificate names no other address.
+  ScriptedPop3Server elsewhere{two_messages};
+  elsewhere.use_tls(TlsStart::immediately, certs->other_host().certificate, certs->other_host().key);
+  server.stop();
+  ASSERT_TRUE(elsewhere.start("::1", 995)) << elsewhere.error();
+  check();
+  EXPECT_EQ(wyke_header, "Error");
+  EXPECT_NE(report_reason().find("is not issued for ::1"), std::string::npos) << report_reason();
+}
+
+// --- Reasons of the plain exchange ------------------------------------------------------
+
+TEST_F(Tls, RefusedLoginTellsTheServersOwnWords) {
+  struct Case {
+    const char* command;
+    const char* answer;
+    const char* shown;
+    const char* because;
+  };
+  const std::vector<Case> cases = {
+      {"USER", "-ERR [AUTH] Plaintext authentication disallowed on non-secure (SSL/TLS) connections.\r\n",
+       "Unknown User",
+       "localhost refused the user name: -ERR [AUTH] Plaintext authentication disallowed on non-secure"},
+      {"PASS", "-ERR [AUTH] Authentication failed.\r\n", "Wrong Password",
+       "localhost refused the password: -ERR [AUTH] Authentication failed."},
+      {"PASS", "-ERR \x1b[31mred\r\n", "Wrong Password", "refused the password: -ERR  [31mred"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.because);
+    ScriptedPop3Server server{two_messages};
+    server.set_reply(c.command, c.answer);
+    ASSERT_TRUE(server.start("127.0.0.1", 110)) << server.error();
+    account("");
+    check();
+    EXPECT_EQ(wyke_header, c.shown);
+    EXPECT_NE(report_reason().find(c.because), std::string::npos) << report_reason();
+  }
+}
+
+}  // namespace
