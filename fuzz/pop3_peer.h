@@ -29,10 +29,12 @@ inline int pending_client_end = -1;
 // Room for every byte either side writes, so neither ever blocks on the other.
 inline constexpr int peer_buffer_bytes = 4 << 20;
 
+inline constexpr const char* account_lines = "[account]\nhost = 127.0.0.1\nuser = alice\npassword = secret\n";
+
 // Account 0 at 127.0.0.1, short waits as a safety net, made once.
 inline void prepare_pop3_account() {
   static const bool done = [] {
-    write_setting_file("Mail/accounts", "[account]\nhost = 127.0.0.1\nuser = alice\npassword = secret\n", 0600);
+    write_setting_file("Mail/accounts", account_lines, 0600);
     pop3_connect_timeout_ms = 1000;
     pop3_receive_timeout_ms = 1000;
     return true;

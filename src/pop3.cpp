@@ -39,8 +39,8 @@ bool starts_with(const std::string& line, const std::string& prefix) {
   return line.compare(0, prefix.size(), prefix) == 0;
 }
 
-std::string without_line_end(std::string line) {
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+std::string_view without_line_end(std::string_view line) {
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
   return line;
 }
 
@@ -70,8 +70,7 @@ status_t POP3::Connect() {
   if (pop3_account_index >= count_pop_accounts()) {
     // Unless the file itself was the trouble, told already.
     if (report_reason().empty())
-      report_failure("no mail account to check: the accounts file has no [account] " +
-                   std::to_string(pop3_account_index + 1));
+      report_failure("no mail account to check: the accounts file holds no [account] section");
     return POP3_BAD_ACCOUNT_INDEX;
   }
   // One object, one session: a second connection would replace the first.
@@ -155,7 +154,7 @@ bool POP3::Capabilities() {
       GiveUp();
       return false;
     }
-    std::string word = without_line_end(line).substr(0, line.find(' '));
+    std::string word(without_line_end(line).substr(0, line.find(' ')));
     for (char& c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     pop3_capabilities.push_back(std::move(word));
   }
@@ -344,7 +343,7 @@ status_t POP3::Fail(status_t result, const std::string& reason) {
 }
 
 std::string POP3::ServerText() const {
-  std::string text = without_line_end(pop3_server_response_message);
+  std::string text(without_line_end(pop3_server_response_message));
   if (text.empty()) return "(nothing)";
   for (char& c : text)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "netns.h"
+#include "platform/debug_log.h"
 #include "platform/network_cancel.h"
 #include "platform/report.h"
 #include "pop3_account.h"
@@ -384,6 +385,53 @@ TEST_F(Tls, RefusedLoginTellsTheServersOwnWords) {
     EXPECT_EQ(wyke_header, c.shown);
     EXPECT_NE(report_reason().find(c.because), std::string::npos) << report_reason();
   }
+}
+
+TEST_F(Tls, ConnectionFailuresSayWhy) {
+  struct Case {
+    std::string host;
+    std::string security;
+    const char* shown;
+    std::string because;
+  };
+  const std::vector<Case> cases = {
+      {"no-such-host.invalid", "none", "Unknown Host", "unknown host no-such-host.invalid"},
+      {"", "tls", "Unknown Host", "no host is set"},
+      {"127.0.0.1", "none", "Error", "cannot connect to 127.0.0.1 port 110 (127.0.0.1): Connection refused"},
+      {"127.0.0.1", "tls", "Error", "cannot connect to 127.0.0.1 port 995 (127.0.0.1): Connection refused"},
+      {"127.0.0.1", "starttls\nport = 2110", "Error", "cannot connect to 127.0.0.1 port 2110"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.because);
+    account("security = " + c.security, c.host);
+    check();
+    EXPECT_EQ(wyke_header, c.shown);
+    EXPECT_NE(report_reason().find(c.because), std::string::npos) << report_reason();
+  }
+}
+
+// --debug: the exchange and what the certificate was, never the password.
+TEST_F(Tls, DebugLogShowsTheSessionButNotThePassword) {
+  const TrustStore store(certs->ca());
+  ScriptedPop3Server server{two_messages};
+  server.set_login("alice", "Sesame-7f3e");
+  server.use_tls(TlsStart::on_stls, certs->good().certificate, certs->good().key);
+  server.set_capabilities(stls_capabilities);
+  ASSERT_TRUE(server.start("127.0.0.1", 110)) << server.error();
+  home.write("Mail/accounts",
+             "[account]\nhost = localhost\nuser = alice\npassword = Sesame-7f3e\nsecurity = starttls\n", 0600);
+  debug_log_enabled = true;
+  testing::internal::CaptureStderr();
+  check();
+  const std::string said = testing::internal::GetCapturedStderr();
+  debug_log_enabled = false;
+  EXPECT_EQ(wyke_header, two_listed);
+  EXPECT_EQ(said.find("Sesame-7f3e"), std::string::npos) << said;
+  for (const std::string& expected :
+       {std::string("C: STLS"), std::string("C: PASS ***"), std::string("S: PIPELINING"), std::string("* TLS TLSv1."),
+        "certificate SHA-256 fingerprint: " + certs->good().fingerprint, std::string("issuer: CN = Wyke Test CA"),
+        std::string("C: TOP 2 0")})
+    EXPECT_NE(said.find(expected), std::string::npos) << expected << " in:\n" << said;
 }
 
 }  // namespace

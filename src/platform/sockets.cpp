@@ -71,8 +71,8 @@ bool SocketTransport::wait(short events, int timeout_ms, const char* waiting_for
     if (deadline_binds)
       return fail(transport_error::deadline,
                   "the check ran out of time waiting for " + std::string(waiting_for) + " from " + peer_);
-    return fail(transport_error::timed_out,
-                std::string(waiting_for) + " from " + peer_ + " timed out after " + duration_text(timeout_ms));
+    return fail(transport_error::timed_out, "gave up after " + duration_text(timeout_ms) + " waiting for " +
+                                                std::string(waiting_for) + " from " + peer_);
   }
 }
 
@@ -158,7 +158,7 @@ bool SocketTransport::send_all(std::string_view bytes) {
     const ssize_t n = send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (!wait(POLLOUT, limits_.receive_ms, "room to send")) return false;
+      if (!wait(POLLOUT, limits_.receive_ms, "a read of what was sent")) return false;
       continue;
     }
     if (n <= 0) return fail(transport_error::io, "sending to " + peer_ + ": " + std::strerror(errno));

@@ -94,15 +94,9 @@ class TlsTransport final : public Transport {
     clear_failure();
     if (!socket_.is_open()) return fail(transport_error::io, "not connected");
     if (ssl_) return fail(transport_error::tls, "TLS is already on");
-    if (!make_session(trust) || !handshake()) {
-      close();
-      return false;
-    }
-    if (!verified(trust)) {
-      close();
-      return false;
-    }
-    return true;
+    if (make_session(trust) && handshake() && verified(trust)) return true;
+    close();
+    return false;
   }
 
   bool send_all(std::string_view bytes) override {
@@ -116,7 +110,7 @@ class TlsTransport final : public Transport {
         bytes.remove_prefix(written);
         continue;
       }
-      if (!await(SSL_get_error(ssl_.get(), 0), socket_.limits().receive_ms, "room to send")) return false;
+      if (!await(SSL_get_error(ssl_.get(), 0), socket_.limits().receive_ms, "a read of what was sent")) return false;
     }
     return true;
   }
