@@ -122,21 +122,6 @@ TEST_F(DebugLog, ShowsTheExchangeButNeverThePassword) {
   }
 }
 
-// Over TLS the log names what was agreed and whom the certificate is from,
-// with the fingerprint a user would pin.
-TEST_F(DebugLog, TlsSessionShowsProtocolCipherAndCertificate) {
-  const Mode& mode = modes[1];
-  ScriptedPop3Server server{{"Subject: one\r\n"}};
-  set_up(server, mode);
-  ASSERT_TRUE(server.start("127.0.0.1", mode.port)) << server.error();
-  account(mode);
-  const std::string log = logged_check();
-  for (const std::string& note : {std::string("* TLS TLSv1."), std::string(", cipher "),
-                                  std::string("* certificate subject: "), std::string("* certificate issuer: "),
-                                  "* certificate SHA-256 fingerprint: " + certs->good().fingerprint + "\n"})
-    EXPECT_NE(log.find(note), std::string::npos) << note << " in\n" << log;
-}
-
 TEST_F(DebugLog, EveryLineIsTimeStampedAndTagged) {
   const Mode& mode = modes[2];  // notes, and lines before and after the handshake
   ScriptedPop3Server server{{"Subject: one\r\n"}};
