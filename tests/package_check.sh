@@ -81,8 +81,11 @@ done
 step "metainfo"
 # The component keeps the id of its desktop entry and binary, "wyke", rather
 # than a reverse domain name the project does not own; that hint is not a fault.
-appstreamcli validate --no-net --override=cid-desktopapp-is-not-rdns=info /usr/share/metainfo/wyke.metainfo.xml ||
-  fail "appstreamcli validate"
+not_rdns=--override=cid-desktopapp-is-not-rdns=info
+appstreamcli validate --no-net "$not_rdns" /usr/share/metainfo/wyke.metainfo.xml || fail "appstreamcli validate"
+# The tree as a software centre reads it: the metainfo's desktop entry and icon found.
+dpkg-deb -x "$deb" "$scratch/tree"
+appstreamcli validate-tree --no-net "$not_rdns" "$scratch/tree" || fail "appstreamcli validate-tree"
 
 step "started as the menu starts it"
 exec_line=$(sed -n 's/^Exec=//p' "$entry")
