@@ -5,6 +5,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "check_reason.h"
 #include "platform/debug_log.h"
 #include "platform/mail_settings.h"
 #include "platform/report.h"
@@ -48,9 +49,6 @@ uint16 port_of(const mail_pop_account& account) {
   if (account.pop_port != 0) return account.pop_port;
   return account.security == pop_security::tls ? pop3s_port : pop3_connect_port;
 }
-
-// An answer of the server quoted to the user: one line of at most this much.
-constexpr std::size_t max_quoted = 200;
 
 }  // namespace
 
@@ -97,7 +95,7 @@ status_t POP3::Connect() {
   if (pop3_security == pop_security::tls && !StartTLS(account)) return POP3_ERROR;
 
   status = GetServerMesg();
-  if (status != POP3_OK) return Fail(POP3_ERROR, pop3_peer + " gave no POP3 greeting: " + ServerText());
+  if (status != POP3_OK) return Fail(POP3_ERROR, command_failure("the connection", GetLastMesg()));
   if (pop3_security != pop_security::none) {
     if (!Capabilities()) return POP3_ERROR;
     if (pop3_security == pop_security::starttls && !UpgradeToTLS(account)) return POP3_ERROR;
@@ -105,11 +103,13 @@ status_t POP3::Connect() {
   }
 
   status = USER(account.pop_name);
-  if (status == POP3_UNKNOWN_USER) return Fail(status, pop3_peer + " refused the user name: " + ServerText());
-  if (status != POP3_COMMAND_SUCSESS) return Fail(status, pop3_peer + " did not answer USER: " + ServerText());
+  if (status == POP3_UNKNOWN_USER)
+    return Fail(status, pop3_peer + " refused the user name: " + quoted_server_line(GetLastMesg()));
+  if (status != POP3_COMMAND_SUCSESS) return Fail(status, command_failure("USER", GetLastMesg()));
   status = PASS(account.pop_password);
-  if (status == POP3_WRONG_PASSWORD) return Fail(status, pop3_peer + " refused the password: " + ServerText());
-  if (status != POP3_COMMAND_SUCSESS) return Fail(status, pop3_peer + " did not answer PASS: " + ServerText());
+  if (status == POP3_WRONG_PASSWORD)
+    return Fail(status, pop3_peer + " refused the password: " + quoted_server_line(GetLastMesg()));
+  if (status != POP3_COMMAND_SUCSESS) return Fail(status, command_failure("PASS", GetLastMesg()));
   return status;
 }
 
@@ -131,7 +131,7 @@ bool POP3::UpgradeToTLS(const mail_pop_account& account) {
     return false;
   }
   if (SendCommand("STLS") != POP3_COMMAND_SUCSESS) {
-    Fail(POP3_ERROR, pop3_peer + " refused STLS: " + ServerText());
+    Fail(POP3_ERROR, command_failure("STLS", GetLastMesg()));
     GiveUp();
     return false;
   }
@@ -143,7 +143,7 @@ bool POP3::Capabilities() {
   const status_t result = SendCommand("CAPA");
   if (result == POP3_NG) return true;
   if (result != POP3_COMMAND_SUCSESS) {
-    Fail(POP3_ERROR, pop3_peer + " did not answer CAPA: " + ServerText());
+    Fail(POP3_ERROR, command_failure("CAPA", GetLastMesg()));
     return false;
   }
   std::size_t read = 0;
@@ -189,11 +189,12 @@ status_t POP3::TOP(int mes, int line) {
   const bool in_order = pop3_owed > 0 ? mes == pop3_owed_first && line == pop3_top_lines : mes >= 1;
   if (!pop3_pipelining || !in_order || mes > pop3_listing_count)
     return SendCommand("TOP " + std::to_string(mes) + " " + std::to_string(line));
+  pop3_server_response_message.clear();
   if (pop3_owed == 0) {
     pop3_owed_first = pop3_next_top = mes;
     pop3_top_lines = line;
   }
-  if (pop3_owed <= pop3_pipeline_depth / 2) {
+  if (pop3_owed <= pop3_pipeline_depth - pop3_pipeline_refill) {
     std::string batch;
     for (; pop3_owed < pop3_pipeline_depth && pop3_next_top <= pop3_listing_count; ++pop3_owed, ++pop3_next_top)
       batch += "TOP " + std::to_string(pop3_next_top) + " " + std::to_string(line) + "\r\n";
@@ -212,15 +213,23 @@ status_t POP3::NOOP() { return SendCommand("NOOP"); }
 
 status_t POP3::LIST() { return SendCommand("LIST"); }
 
-int POP3::GetMsgNum() {
+int POP3::GetMsgNum() { return StatCount().value_or(0); }
+
+std::optional<int> POP3::MessageCount() {
+  const std::optional<int> count = StatCount();
+  if (count && *count < 0) return std::nullopt;
+  return count;
+}
+
+std::optional<int> POP3::StatCount() {
   pop3_listing_count = 0;
-  if (STAT() != POP3_COMMAND_SUCSESS) return 0;
+  if (STAT() != POP3_COMMAND_SUCSESS) return std::nullopt;
   std::istringstream reply(GetLastMesg());
   std::string dummy;
   int num = 0;
   reply >> dummy;
   // A count that is missing or does not fit an int is no count.
-  if (!(reply >> num)) num = 0;
+  if (!(reply >> num)) return std::nullopt;
   pop3_listing_count = num;
   return num;
 }
@@ -258,7 +267,8 @@ const std::string POP3::GetData() {
   if (cut && complete) pop3_multi_line_message.replace(pop3_max_line_length - 2, 2, "\r\n");
   if (!pop3_multi_line_message.empty()) debug_received(without_line_end(pop3_multi_line_message));
 
-  if (starts_with(pop3_multi_line_message, pop3_server_response_termination))
+  pop3_response_ended = starts_with(pop3_multi_line_message, pop3_server_response_termination);
+  if (pop3_response_ended)
     pop3_multi_line_message.clear();
   else if (!pop3_multi_line_message.empty() && pop3_multi_line_message[0] == '.')
     pop3_multi_line_message.erase(0, 1);
@@ -275,12 +285,14 @@ bool POP3::ReadMore() {
   }
   // A server that fell silent counts as gone: nothing more is awaited from
   // it and nothing more is sent, so one time-out ends the whole session.
+  // The check's own ends are told here; a silent server, by the command
+  // that met it.
   const transport_error error = pop3_transport->error();
-  if (error == transport_error::timed_out || error == transport_error::deadline ||
-      error == transport_error::cancelled) {
+  if (error == transport_error::deadline || error == transport_error::cancelled)
     report_failure(pop3_transport->reason());
+  if (error == transport_error::timed_out || error == transport_error::deadline ||
+      error == transport_error::cancelled)
     GiveUp();
-  }
   return false;
 }
 
@@ -293,6 +305,8 @@ void POP3::GiveUp() {
 }
 
 const std::string POP3::GetLastMesg() { return pop3_server_response_message; }
+
+bool POP3::ResponseEnded() const { return pop3_response_ended; }
 
 const std::string& POP3::GetLastCmd() { return pop3_command; }
 
@@ -315,6 +329,8 @@ bool POP3::Send(const std::string& lines) {
 }
 
 status_t POP3::SendCommand(const std::string& command) {
+  // A command that reads no status line leaves none of an earlier one.
+  pop3_server_response_message.clear();
   if (!pop3_transport || !pop3_transport->is_open()) return POP3_ERROR;
   // The command and its CR LF in one write: two small writes and then a
   // read can wait on Nagle's algorithm and the server's delayed ACK.
@@ -340,13 +356,4 @@ status_t POP3::Fail(status_t result, const std::string& reason) {
   const bool broken = pop3_transport && pop3_transport->error() != transport_error::none;
   report_failure(broken ? pop3_transport->reason() : reason);
   return result;
-}
-
-std::string POP3::ServerText() const {
-  std::string text(without_line_end(pop3_server_response_message));
-  if (text.empty()) return "(nothing)";
-  for (char& c : text)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
-  if (text.size() > max_quoted) text = text.substr(0, max_quoted) + "...";
-  return text;
 }

@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,10 +61,13 @@ extern int pop3_receive_timeout_ms;  // 20 s
 extern int pop3_check_deadline_ms;  // 90 s
 
 // TOP commands a pipelining session keeps on their way at most. Their bytes
-// (about 1 KB) fit any socket buffer, so a server busy writing answers never
-// stops reading them, and neither side can wait on the other for ever. The
-// window is refilled when half of it has been answered.
-inline constexpr int pop3_pipeline_depth = 64;
+// (under 5 KB) fit the socket buffers between the two sides even when the
+// server reads none of them while it writes answers the client is not yet
+// reading, so neither side can wait on the other for ever. The window is
+// topped up once a quarter of it has been answered: a link with a long
+// round trip stays busy, and a batch is still one write.
+inline constexpr int pop3_pipeline_depth = 256;
+inline constexpr int pop3_pipeline_refill = pop3_pipeline_depth / 4;
 // CAPA answers are a dozen short lines; a longer one is no capability list.
 inline constexpr std::size_t pop3_max_capa_bytes = 16 * 1024;
 
@@ -124,7 +128,7 @@ class POP3 {
 
   status_t STAT();
   // In a pipelining session, TOP n for the n after the last one asked also
-  // sends the TOPs up to the count of the last GetMsgNum ahead, so the
+  // sends the TOPs up to the count of the last STAT ahead, so the
   // caller must read each answer whole and ask for the numbers in order;
   // any other command ends the session after it is sent.
   status_t TOP(int mes, int line);
@@ -132,9 +136,14 @@ class POP3 {
   status_t LIST();
   // Sends STAT; the count it reports, or 0 when it fails or has none.
   int GetMsgNum();
-  // Whether a listing asks GetMsgNum again before each message (the plain
-  // exchange) rather than keeping the first count (the secured ones, so
-  // that their TOPs can follow each other without a STAT between).
+  // Sends STAT as GetMsgNum does, but tells a failure from an empty
+  // maildrop: the count when the answer is "+OK" with a count of 0 or more
+  // that fits an int; nothing when STAT failed or its answer holds no such
+  // count (GetLastMesg then holds what came, empty when nothing did).
+  std::optional<int> MessageCount();
+  // Whether a listing asks the count again before each message (the plain
+  // exchange) rather than keeping the first one (the secured ones, so that
+  // their TOPs can follow each other without a STAT between).
   bool RecountsEachMessage() const;
 
   // --- Reading ---
@@ -144,6 +153,9 @@ class POP3 {
   // connection yields nothing more. A line cut by a closed connection comes
   // back as far as it arrived.
   const std::string GetData();
+  // Whether the last GetData met the terminating "." line: its empty string
+  // ended the answer, not the connection.
+  bool ResponseEnded() const;
   // The last status line, CR LF included.
   const std::string GetLastMesg();
   // The last USER or PASS command, without CR LF.
@@ -152,6 +164,9 @@ class POP3 {
  private:
   status_t GetServerMesg();
   status_t SendCommand(const std::string& command);
+  // Sends STAT; the number after its "+OK" as read, sign and all, or
+  // nothing when STAT failed or that number is missing or too large.
+  std::optional<int> StatCount();
   status_t USER(const char* name);
   status_t PASS(const char* password);
   // TLS over the connection, the certificate checked against `account`.
@@ -166,9 +181,6 @@ class POP3 {
   bool Send(const std::string& lines);
   // Records why the session failed and returns `status`.
   status_t Fail(status_t status, const std::string& reason);
-  // The last status line as the user may read it: CR LF and control bytes
-  // out, bounded.
-  std::string ServerText() const;
   // Refills the read buffer; false when the connection has nothing more.
   bool ReadMore();
   // Ends the exchange: the connection is closed, buffered bytes are dropped,
@@ -191,6 +203,7 @@ class POP3 {
   status_t status = B_OK;
   std::string pop3_server_response_message;
   std::string pop3_multi_line_message;
+  bool pop3_response_ended = false;  // the last GetData met the "." line
   std::string pop3_command;
   // Bytes received and not yet returned: [pop3_read_begin, pop3_read_end).
   std::vector<char> pop3_read_buffer;

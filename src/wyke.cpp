@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <climits>
+#include <optional>
 
 #include "gui/alert.h"
 #include "gui/font.h"
+#include "check_reason.h"
 #include "gui/message.h"
 #include "mimetool.h"
 #include "platform/network_cancel.h"
@@ -27,6 +29,8 @@ settings_snapshot snapshot_settings() {
   std::lock_guard lock(settings_lock);
   return {fontsize, checkmail_timer, closewindow_timer, show_header};
 }
+
+int check_interval(int seconds) { return seconds > 0 ? seconds : default_checktime; }
 
 namespace {
 
@@ -52,14 +56,22 @@ std::string one_line(std::string text) {
 }
 
 // How the listing of one message ended.
-enum class listed { fields, refused, endless };
+enum class listed {
+  fields,   // its answer ran to the "." line
+  refused,  // "-ERR": no such message, skipped without a trace
+  failed,   // TOP got no POP3 answer: nothing after it can be trusted
+  cut,      // the answer ended with the connection, not with its "." line
+  endless,  // the answer ran past max_header_bytes
+};
 
 // The header lines of message `i` that `headers` asks for, appended to
 // wyke_header after the `lines` already there (and counted in it),
 // continuation lines joined to their field. A refused TOP adds none, and
 // neither does an endless answer: what it gave is taken back.
 listed list_message(POP3& mes, int i, const std::vector<std::string>& headers, int& lines) {
-  if (mes.TOP(i, 0) != POP3::POP3_COMMAND_SUCSESS) return listed::refused;
+  const status_t top = mes.TOP(i, 0);
+  if (top == POP3::POP3_NG) return listed::refused;
+  if (top != POP3::POP3_COMMAND_SUCSESS) return listed::failed;
   const std::size_t text_before = wyke_header.size();
   const int lines_before = lines;
   std::size_t read = 0;
@@ -84,29 +96,80 @@ listed list_message(POP3& mes, int i, const std::vector<std::string>& headers, i
       print = false;
     }
   }
-  return listed::fields;
+  return mes.ResponseEnded() ? listed::fields : listed::cut;
 }
 
-// Every message, within the bounds that wyke.h gives. The plain exchange
-// asks the count again before each one; the secured ones keep the first,
-// so that their TOPs can go out ahead.
+// A reason for a listing that stopped `where` ("at" or "after") message `i`.
+std::string cut_short(const char* where, int i, int count, const std::string& why) {
+  return "listing incomplete " + std::string(where) + " message " + std::to_string(i) + " of " +
+         std::to_string(count) + ": " + why;
+}
+
+// Messages 1, 2, ... within the bounds that wyke.h gives, into wyke_header
+// and `lines`. The plain exchange asks the count again before each one; the
+// secured ones keep the first, so that their TOPs can go out ahead. Empty
+// when every message the count gave was listed; otherwise why the listing
+// stopped.
+std::string list_messages(POP3& mes, const std::vector<std::string>& headers, int count, int& lines) {
+  int refused = 0;
+  for (int i = 1;; ++i) {
+    if (mes.RecountsEachMessage()) {
+      const std::optional<int> now = mes.MessageCount();
+      // Past the last message the count ends the listing, whatever its answer.
+      if (!now) return i <= count ? cut_short("at", i, count, command_failure("STAT", mes.GetLastMesg())) : "";
+      count = *now;
+    }
+    if (i > count) return "";
+    const auto top = [i] { return "TOP " + std::to_string(i) + " 0"; };
+    switch (list_message(mes, i, headers, lines)) {
+      case listed::fields:
+        refused = 0;
+        break;
+      case listed::refused:
+        ++refused;
+        break;
+      case listed::failed:
+        return cut_short("at", i, count, command_failure(top(), mes.GetLastMesg()));
+      case listed::cut:
+        return cut_short("at", i, count, answer_cut(top()));
+      case listed::endless:
+        // The rest of it would be read as the next replies.
+        return cut_short("at", i, count,
+                         "the answer to " + top() + " ran past " + std::to_string(max_header_bytes) + " bytes");
+    }
+    if (i == INT_MAX) return "";  // no message number after it
+    // The bounds end only a listing with messages left: after the last one
+    // comes the STAT that ends the listing, as ever.
+    if (i == count) continue;
+    if (refused == max_refused_in_a_row)
+      return cut_short("after", i, count, "the server refused TOP for " + std::to_string(refused) +
+                                              " messages in a row; it counts more messages than it has");
+    if (wyke_header.size() >= max_text_bytes)
+      return cut_short("after", i, count, "the list reached " + std::to_string(max_text_bytes) + " bytes");
+  }
+}
+
+// Every message, or "Error" when the server does not say how many there
+// are: a failed count is never shown as an empty maildrop. A listing cut
+// short ends in a line that says so.
 int list_maildrop(POP3& mes, const std::vector<std::string>& headers) {
-  const int count = mes.GetMsgNum();
-  if (count <= 0) {
+  const std::optional<int> count = mes.MessageCount();
+  if (!count) {
+    report_failure("cannot count the messages: " + command_failure("STAT", mes.GetLastMesg()));
+    wyke_header = "Error";
+    return 1;
+  }
+  if (*count == 0) {
     wyke_header = no_mail_text;
     return 1;
   }
   int lines = 0;
-  int refused = 0;
-  for (int i = 1; i <= (mes.RecountsEachMessage() ? mes.GetMsgNum() : count); ++i) {
-    const listed result = list_message(mes, i, headers, lines);
-    // The rest of an endless answer would be read as the next replies.
-    if (result == listed::endless) break;
-    refused = result == listed::refused ? refused + 1 : 0;
-    if (refused == max_refused_in_a_row || wyke_header.size() >= max_text_bytes) break;
-    if (i == INT_MAX) break;  // no message number after it
-  }
-  return lines;
+  const std::string why = list_messages(mes, headers, *count, lines);
+  if (why.empty()) return lines;
+  report_failure(why);
+  if (lines > 0) wyke_header += "\n";
+  wyke_header += incomplete_text;
+  return lines + 1;
 }
 
 // --- Showing the result -----------------------------------------------------------
@@ -146,7 +209,7 @@ void Wyke::ReadyToRun() {
   WykeWin* windowObj =
       new WykeWin(BRect(50, 50, 100, 100), "wyke", B_TITLED_WINDOW, B_NOT_RESIZABLE, B_ALL_WORKSPACES);
   windowObj->SetPulseRate(one_second);
-  time_count = snapshot_settings().checkmail_timer;
+  time_count = check_interval(snapshot_settings().checkmail_timer);
   WindowAt(0)->ChildAt(0)->Pulse();
   windowObj->Show();
 }
@@ -199,7 +262,7 @@ void WykeView::Pulse() {
   const long long count = static_cast<long long>(time_count) + 1;
   time_count = static_cast<int>(std::min<long long>(count, INT_MAX));
   if (count == settings.closewindow_timer) window->Minimize(true);
-  if (count <= settings.checkmail_timer) return;
+  if (count <= check_interval(settings.checkmail_timer)) return;
 
   const bigtime_t time = window->PulseRate();
   window->SetPulseRate(0);
@@ -257,5 +320,5 @@ void WykeTextView::MouseDown(BPoint) {
   if (mouse_button != B_SECONDARY_MOUSE_BUTTON) return;
   f_config = false;
   config();
-  time_count = snapshot_settings().checkmail_timer;
+  time_count = check_interval(snapshot_settings().checkmail_timer);
 }

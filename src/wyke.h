@@ -39,16 +39,24 @@ struct settings_snapshot {
 // Copies them together under settings_lock. Any thread.
 settings_snapshot snapshot_settings();
 
+// The interval the cycle waits, given checkmail_timer: the default when it is
+// 0 or below, since a server polled every second locks the account. The
+// setting itself keeps what the user typed.
+int check_interval(int seconds);
+
 // --- Check-cycle state -------------------------------------------------------
 
 extern int time_count;            // ticks since the last check ended
 extern std::string wyke_header;   // the notifier text: UTF-8, lines joined by "\n"
 
 inline constexpr const char* no_mail_text = "You have no mail in your maildrop.";
+// The last line of a listing that stopped before its last message; the
+// reason goes to report_failure.
+inline constexpr const char* incomplete_text = "(listing incomplete)";
 
 // Bounds on what a server can make one check do; no real maildrop comes
 // near them. Past one the listing ends, and the text keeps what it had
-// gathered (an endless answer's own lines aside).
+// gathered (an endless answer's own lines aside) and says it is incomplete.
 //
 // Far more header than mail servers pass on with a message: an answer
 // to TOP that runs on past it is taken as endless.

@@ -1,14 +1,13 @@
 #include "wykesub.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <sstream>
 #include <string_view>
 
@@ -16,13 +15,18 @@
 #include "gui/controls.h"
 #include "gui/list_view.h"
 #include "gui/text_view.h"
+#include "platform/regular_file.h"
 #include "platform/storage.h"
+#include "platform/temporary_file.h"
 
 unsigned int buf_size = 255;
 
 namespace {
 
 constexpr const char* config_leaf = "Wyke";
+// Far longer than any save runs: it writes a few hundred bytes and syncs
+// them. A temporary left this long by a save is one that was killed.
+constexpr std::chrono::minutes longest_save{10};
 constexpr std::string_view header_line_start = "header = ";
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\n'; }
@@ -154,18 +158,6 @@ bool write_all(int fd, const std::string& bytes) {
   return true;
 }
 
-// A new file beside `target`, created with 0664 less the umask.
-int create_temporary(const std::string& target, std::string& name) {
-  std::random_device seed;
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    const std::string::size_type slash = target.rfind('/');
-    name = target.substr(0, slash + 1) + ".Wyke." + std::to_string(seed()) + ".tmp";
-    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0664);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  return -1;
-}
-
 // 0, or the errno of the step that failed.
 int replace_file(const std::string& target, const std::string& bytes) {
   std::string temporary;
@@ -208,18 +200,21 @@ void load() {
     save();
     return;
   }
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  remove_stale_temporaries(resolve_links(path), longest_save);
+  struct stat st;
+  std::string why;
+  const int fd = open_regular_file(path, st, why);
   if (fd < 0 && errno == ENOENT) {
     set_defaults();
     save();
     return;
   }
-  struct stat st;
-  const bool regular = fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  std::FILE* file = regular ? fdopen(fd, "r") : nullptr;
+  std::FILE* file = fd >= 0 ? fdopen(fd, "r") : nullptr;
   if (file == nullptr) {
-    const std::string why = fd < 0 ? std::strerror(errno) : "not a regular file";
-    if (fd >= 0) close(fd);
+    if (fd >= 0) {
+      why = std::strerror(errno);
+      close(fd);
+    }
     warn("cannot read " + path + " (" + why + "); using the default settings and leaving the file as it is");
     set_defaults();
     return;

@@ -145,8 +145,8 @@ const std::vector<FailureCase> failure_cases = {
     {"no_account", "", "", "", "", true, "Error", {}},
     {"nobody_listening", "127.0.0.1", "alice", "", "", false, "Error", {}},
     {"garbage_greeting", "127.0.0.1", "alice", "greeting", "hello\r\n", true, "Error", {"QUIT", "QUIT"}},
-    {"failed_stat_reads_as_empty", "127.0.0.1", "alice", "STAT", "-ERR busy\r\n", true,
-     "You have no mail in your maildrop.", {"USER alice", "PASS secret", "STAT", "QUIT", "QUIT"}},
+    {"failed_stat_is_no_empty_maildrop", "127.0.0.1", "alice", "STAT", "-ERR busy\r\n", true, "Error",
+     {"USER alice", "PASS secret", "STAT", "QUIT", "QUIT"}},
 };
 
 TEST_F(Checkmail, EveryFailureBecomesOneLineOfText) {
@@ -208,15 +208,17 @@ struct BreakCase {
 };
 
 const std::vector<BreakCase> break_cases = {
-    {"between_messages", 6, 0, "From: Ann <ann@example.org>\nSubject: Lunch", 2},
-    {"after_the_status_line", 7, 5, "From: Ann <ann@example.org>\nSubject: Lunch", 2},
-    {"after_a_whole_line", 7, 5 + 17, "From: Ann <ann@example.org>\nSubject: Lunch\nSubject: Report", 3},
+    {"between_messages", 6, 0, "From: Ann <ann@example.org>\nSubject: Lunch\n(listing incomplete)", 3},
+    {"after_the_status_line", 7, 5, "From: Ann <ann@example.org>\nSubject: Lunch\n(listing incomplete)", 3},
+    {"after_a_whole_line", 7, 5 + 17,
+     "From: Ann <ann@example.org>\nSubject: Lunch\nSubject: Report\n(listing incomplete)", 4},
     {"in_mid_line_keeps_the_part_as_a_line", 7, 5 + 11,
-     "From: Ann <ann@example.org>\nSubject: Lunch\nSubject: Re", 3},
-    {"between_cr_and_lf", 7, 5 + 16, "From: Ann <ann@example.org>\nSubject: Lunch\nSubject: Report", 3},
+     "From: Ann <ann@example.org>\nSubject: Lunch\nSubject: Re\n(listing incomplete)", 4},
+    {"between_cr_and_lf", 7, 5 + 16,
+     "From: Ann <ann@example.org>\nSubject: Lunch\nSubject: Report\n(listing incomplete)", 4},
 };
 
-TEST_F(Checkmail, BrokenConnectionKeepsWhatWasGathered) {
+TEST_F(Checkmail, BrokenConnectionKeepsWhatWasGatheredAndSaysItIsIncomplete) {
   for (const BreakCase& c : break_cases) {
     SCOPED_TRACE(c.name);
     ScriptedPop3Server one{two_messages};

@@ -2,7 +2,9 @@
 // megabytes, counts of millions, answers that never end, connections cut in
 // mid-line, bare LF and NUL bytes, broken encoded words. Whatever the server
 // does, the check returns within its time-outs, holds little memory, and
-// leaves a text that makes sense with a count that matches it.
+// leaves a text that makes sense with a count that matches it: "Error" when
+// the server never said how many messages there are, a last line saying so
+// when the listing stopped short, and in both cases a reason that says why.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,6 +20,7 @@
 #include "mimetool.h"
 #include "netns.h"
 #include "pop3.h"
+#include "platform/report.h"
 #include "pop3_server.h"
 #include "temp_config.h"
 #include "wyke.h"
@@ -103,8 +106,9 @@ class HostileServer : public testing::Test {
 };
 
 // Every outcome is one of the texts of a failure, the no-mail text, or
-// fields the check asked for, none longer than a line may be; and the count
-// is the text's number of lines.
+// fields the check asked for, none longer than a line may be, perhaps with
+// the line that says the listing is incomplete last; and the count is the
+// text's number of lines.
 void expect_sensible(const Outcome& got) {
   if (got.lines == 0) {
     EXPECT_EQ(got.text, "");
@@ -114,6 +118,10 @@ void expect_sensible(const Outcome& got) {
   if (got.text == "Error" || got.text == no_mail_text) return;
   std::istringstream lines(got.text);
   for (std::string line; std::getline(lines, line);) {
+    if (line == incomplete_text) {
+      EXPECT_EQ(lines.peek(), EOF) << "only last";
+      continue;
+    }
     EXPECT_TRUE(WykeView::header_check(line, default_headers)) << line.substr(0, 80);
     EXPECT_LE(line.size(), pop3_max_line_length);
   }
@@ -130,69 +138,106 @@ struct HostileCase {
   std::function<void(ScriptedPop3Server&)> script;
   std::string text;
   int lines;
+  // A part of the check's reason; "" when it must give none, nullptr for a
+  // session that failed before its login ended (its reason is not the
+  // listing's).
+  const char* reason;
   bool memory = false;  // the client's peak memory is measured
 };
 
+// What a listing that stopped short says, after what it gathered.
+const std::string incomplete = incomplete_text;
+
 const std::vector<HostileCase> hostile_cases = {
     // Garbage
-    {"binary_greeting", [](auto& s) { s.set_greeting(std::string("\x16\x03\x01\x00\xff\r\n", 7)); }, "Error", 1},
-    {"greeting_without_line_end", [](auto& s) { s.set_greeting("\x01\x02 no line end"); }, "Error", 1},
-    {"garbage_answer_to_user", [](auto& s) { s.set_reply("USER", "\xff\xfe\r\n"); }, "Error", 1},
-    {"garbage_answer_to_stat", [](auto& s) { s.set_reply("STAT", "?? 2 320\r\n"); }, no_mail_text, 1},
-    {"garbage_answer_to_every_top", [](auto& s) { s.set_reply("TOP", "#!\r\n"); }, "", 0},
+    {"binary_greeting", [](auto& s) { s.set_greeting(std::string("\x16\x03\x01\x00\xff\r\n", 7)); }, "Error", 1,
+     nullptr},
+    {"greeting_without_line_end", [](auto& s) { s.set_greeting("\x01\x02 no line end"); }, "Error", 1, nullptr},
+    {"garbage_answer_to_user", [](auto& s) { s.set_reply("USER", "\xff\xfe\r\n"); }, "Error", 1, nullptr},
+    {"garbage_answer_to_stat", [](auto& s) { s.set_reply("STAT", "?? 2 320\r\n"); }, "Error", 1,
+     "cannot count the messages: the server's answer to STAT is not POP3: \"?? 2 320\""},
+    {"escapes_in_refused_stat", [](auto& s) { s.set_reply("STAT", "-ERR \x1b]0;owned\x07 \xc3\xa9\r\n"); }, "Error",
+     1, "the server refused STAT: \"-ERR ?]0;owned? ??\""},
+    {"long_refusal_of_stat", [](auto& s) { s.set_reply("STAT", "-ERR " + std::string(200, 'w') + "\r\n"); },
+     "Error", 1,
+     "the server refused STAT: \"-ERR wwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwwww"
+     "...\""},
+    {"garbage_answer_to_every_top", [](auto& s) { s.set_reply("TOP", "#!\r\n"); }, incomplete, 1,
+     "at message 1 of 2: the server's answer to TOP 1 0 is not POP3: \"#!\""},
+    // Counts that are no counts of messages.
+    {"count_missing", [](auto& s) { s.set_reply("STAT", "+OK abc\r\n"); }, "Error", 1,
+     "the server's answer to STAT holds no message count: \"+OK abc\""},
+    {"count_negative", [](auto& s) { s.set_reply("STAT", "+OK -1 0\r\n"); }, "Error", 1, "no message count"},
+    {"count_beyond_int", [](auto& s) { s.set_reply("STAT", "+OK 99999999999 1\r\n"); }, "Error", 1,
+     "no message count"},
     // Silence from each step on: one time-out, then the session is over.
-    {"silent_greeting", [](auto& s) { s.go_silent_at(0); }, "Error", 1},
-    {"silent_after_user", [](auto& s) { s.go_silent_at(1); }, "Error", 1},
-    {"silent_after_pass", [](auto& s) { s.go_silent_at(2); }, "Error", 1},
-    {"silent_after_first_stat", [](auto& s) { s.go_silent_at(3); }, no_mail_text, 1},
-    {"silent_after_second_stat", [](auto& s) { s.go_silent_at(4); }, "", 0},
-    {"silent_after_first_top", [](auto& s) { s.go_silent_at(5); }, "", 0},
-    {"silent_between_messages", [](auto& s) { s.go_silent_at(6); }, first_two, 2},
-    {"silent_after_second_top", [](auto& s) { s.go_silent_at(7); }, first_two, 2},
-    {"silent_after_last_stat", [](auto& s) { s.go_silent_at(8); }, all_four, 4},
-    {"silent_after_quit", [](auto& s) { s.go_silent_at(9); }, all_four, 4},
+    {"silent_greeting", [](auto& s) { s.go_silent_at(0); }, "Error", 1, nullptr},
+    {"silent_after_user", [](auto& s) { s.go_silent_at(1); }, "Error", 1, nullptr},
+    {"silent_after_pass", [](auto& s) { s.go_silent_at(2); }, "Error", 1, nullptr},
+    {"silent_after_first_stat", [](auto& s) { s.go_silent_at(3); }, "Error", 1,
+     "cannot count the messages: the server closed the connection or stopped answering at STAT"},
+    {"silent_after_second_stat", [](auto& s) { s.go_silent_at(4); }, incomplete, 1,
+     "listing incomplete at message 1 of 2: the server closed the connection or stopped answering at STAT"},
+    {"silent_after_first_top", [](auto& s) { s.go_silent_at(5); }, incomplete, 1, "at message 1 of 2: "},
+    {"silent_between_messages", [](auto& s) { s.go_silent_at(6); }, first_two + "\n" + incomplete, 3,
+     "at message 2 of 2: the server closed the connection or stopped answering at STAT"},
+    {"silent_after_second_top", [](auto& s) { s.go_silent_at(7); }, first_two + "\n" + incomplete, 3,
+     "at message 2 of 2: the server closed the connection or stopped answering at TOP 2 0"},
+    // Every message was listed: only the STAT that ends the listing is lost.
+    {"silent_after_last_stat", [](auto& s) { s.go_silent_at(8); }, all_four, 4, ""},
+    {"silent_after_quit", [](auto& s) { s.go_silent_at(9); }, all_four, 4, ""},
     {"trickling_slower_than_the_time_out", [](auto& s) { s.trickle(std::chrono::milliseconds(2 * short_timeout_ms)); },
-     "Error", 1},
-    {"trickling_within_the_time_out", [](auto& s) { s.trickle(50us); }, all_four, 4},
+     "Error", 1, nullptr},
+    {"trickling_within_the_time_out", [](auto& s) { s.trickle(50us); }, all_four, 4, ""},
     // Lines of ten megabytes are read through, and only their start is kept.
-    {"ten_megabyte_greeting", [](auto& s) { s.huge_line_at(0, ten_megabytes); }, all_four, 4, true},
-    {"ten_megabyte_stat_answer", [](auto& s) { s.huge_line_at(3, ten_megabytes); }, all_four, 4, true},
+    {"ten_megabyte_greeting", [](auto& s) { s.huge_line_at(0, ten_megabytes); }, all_four, 4, "", true},
+    {"ten_megabyte_stat_answer", [](auto& s) { s.huge_line_at(3, ten_megabytes); }, all_four, 4, "", true},
     {"ten_megabyte_header_line", [](auto& s) { s.huge_line_at(5, ten_megabytes, 2); },
-     long_from(pop3_max_line_length - 2) + all_four.substr(all_four.find('\n')), 4, true},
+     long_from(pop3_max_line_length - 2) + all_four.substr(all_four.find('\n')), 4, "", true},
     // A line that never ends ends the session where the client stops reading.
-    {"endless_greeting", [](auto& s) { s.huge_line_at(0, endless); }, "Error", 1, true},
-    {"endless_header_line", [](auto& s) { s.huge_line_at(5, endless, 2); }, long_from(pop3_max_line_length), 1,
-     true},
+    {"endless_greeting", [](auto& s) { s.huge_line_at(0, endless); }, "Error", 1, nullptr, true},
+    {"endless_header_line", [](auto& s) { s.huge_line_at(5, endless, 2); },
+     long_from(pop3_max_line_length) + "\n" + incomplete, 2, "at message 1 of 2: ", true},
     // Answers to TOP that never end: the message is left out, the listing ends.
-    {"endless_top_answer", [](auto& s) { s.flood_at(7, "X-Filler: y\r\n", endless); }, first_two, 2, true},
-    {"endless_chosen_fields", [](auto& s) { s.flood_at(7, "From: again\r\n", endless); }, first_two, 2},
-    {"endless_blank_lines", [](auto& s) { s.flood_at(5, "\r\n", endless); }, "", 0, true},
+    {"endless_top_answer", [](auto& s) { s.flood_at(7, "X-Filler: y\r\n", endless); },
+     first_two + "\n" + incomplete, 3, "at message 2 of 2: the answer to TOP 2 0 ran past 4194304 bytes", true},
+    {"endless_chosen_fields", [](auto& s) { s.flood_at(7, "From: again\r\n", endless); },
+     first_two + "\n" + incomplete, 3, "the answer to TOP 2 0 ran past"},
+    {"endless_blank_lines", [](auto& s) { s.flood_at(5, "\r\n", endless); }, incomplete, 1,
+     "the answer to TOP 1 0 ran past", true},
     // Connections closed in mid-line at each step.
-    {"cut_in_greeting_prefix", [](auto& s) { s.cut_reply(0, 2); }, "Error", 1},
-    {"cut_in_greeting_after_ok", [](auto& s) { s.cut_reply(0, 5); }, "Error", 1},
-    {"cut_in_user_answer", [](auto& s) { s.cut_reply(1, 6); }, "Error", 1},
-    {"cut_in_pass_answer", [](auto& s) { s.cut_reply(2, 6); }, no_mail_text, 1},
-    {"cut_in_stat_before_count", [](auto& s) { s.cut_reply(3, 4); }, no_mail_text, 1},
-    {"cut_in_stat_after_count", [](auto& s) { s.cut_reply(3, 5); }, "", 0},
-    {"cut_in_second_stat", [](auto& s) { s.cut_reply(4, 5); }, "", 0},
-    {"cut_in_top_status_line", [](auto& s) { s.cut_reply(5, 2); }, "", 0},
-    {"cut_in_a_header_line", [](auto& s) { s.cut_reply(5, 5 + received_line + 9); }, "From: Ann", 1},
-    {"cut_in_stat_between_messages", [](auto& s) { s.cut_reply(6, 5); }, first_two, 2},
-    {"cut_in_last_stat", [](auto& s) { s.cut_reply(8, 5); }, all_four, 4},
-    {"cut_in_quit_answer", [](auto& s) { s.cut_reply(9, 3); }, all_four, 4},
+    {"cut_in_greeting_prefix", [](auto& s) { s.cut_reply(0, 2); }, "Error", 1, nullptr},
+    {"cut_in_greeting_after_ok", [](auto& s) { s.cut_reply(0, 5); }, "Error", 1, nullptr},
+    {"cut_in_user_answer", [](auto& s) { s.cut_reply(1, 6); }, "Error", 1, nullptr},
+    {"cut_in_pass_answer", [](auto& s) { s.cut_reply(2, 6); }, "Error", 1,
+     "cannot count the messages: the server closed the connection or stopped answering at STAT"},
+    {"cut_in_stat_before_count", [](auto& s) { s.cut_reply(3, 4); }, "Error", 1, "no message count: \"+OK \""},
+    {"cut_in_stat_after_count", [](auto& s) { s.cut_reply(3, 5); }, incomplete, 1, "at message 1 of 2: "},
+    {"cut_in_second_stat", [](auto& s) { s.cut_reply(4, 5); }, incomplete, 1, "at message 1 of 2: "},
+    {"cut_in_top_status_line", [](auto& s) { s.cut_reply(5, 2); }, incomplete, 1,
+     "at message 1 of 2: the server's answer to TOP 1 0 is not POP3: \"+O\""},
+    {"cut_in_a_header_line", [](auto& s) { s.cut_reply(5, 5 + received_line + 9); }, "From: Ann\n" + incomplete, 2,
+     "at message 1 of 2: the server closed the connection or stopped answering in the answer to TOP 1 0"},
+    {"cut_in_stat_between_messages", [](auto& s) { s.cut_reply(6, 5); }, first_two + "\n" + incomplete, 3,
+     "at message 2 of 2: "},
+    {"cut_in_last_stat", [](auto& s) { s.cut_reply(8, 5); }, all_four, 4, ""},
+    {"cut_in_quit_answer", [](auto& s) { s.cut_reply(9, 3); }, all_four, 4, ""},
     // Bare LF ends no line: the client waits for CR LF until its time-out.
-    {"bare_lf_greeting", [](auto& s) { s.set_greeting("+OK ready\n"); }, "Error", 1},
-    {"bare_lf_stat_answer", [](auto& s) { s.set_reply("STAT", "+OK 2 320\n"); }, "", 0},
-    {"bare_lf_top_answer", [](auto& s) { s.set_reply("TOP 1 0", "+OK\nFrom: a\nSubject: b\n.\n"); }, "", 0},
+    {"bare_lf_greeting", [](auto& s) { s.set_greeting("+OK ready\n"); }, "Error", 1, nullptr},
+    {"bare_lf_stat_answer", [](auto& s) { s.set_reply("STAT", "+OK 2 320\n"); }, incomplete, 1,
+     "at message 1 of 2: "},
+    {"bare_lf_top_answer", [](auto& s) { s.set_reply("TOP 1 0", "+OK\nFrom: a\nSubject: b\n.\n"); }, incomplete, 1,
+     "in the answer to TOP 1 0"},
     // NUL bytes are bytes like any other.
-    {"nul_in_greeting", [](auto& s) { s.set_greeting(std::string("+OK\0ready\r\n", 11)); }, all_four, 4},
+    {"nul_in_greeting", [](auto& s) { s.set_greeting(std::string("+OK\0ready\r\n", 11)); }, all_four, 4, ""},
     {"nul_in_header_lines",
      [](auto& s) {
        s.set_stat_count(1);
        s.set_reply("TOP 1 0", std::string("+OK\r\nFrom: a\0b\r\nSubject: \0\r\n\t\0\r\n.\r\n", 35));
      },
-     std::string("From: a\0b\nSubject: \0\0", 21), 2},
+     std::string("From: a\0b\nSubject: \0\0", 21), 2, ""},
 };
+
 
 TEST_F(HostileServer, EveryMisbehaviourEndsInASensibleText) {
   for (const HostileCase& c : hostile_cases) {
@@ -206,6 +251,11 @@ TEST_F(HostileServer, EveryMisbehaviourEndsInASensibleText) {
     EXPECT_EQ(got.text.size(), c.text.size());
     EXPECT_TRUE(got.text == c.text) << got.text.substr(0, 200);
     EXPECT_EQ(got.lines, c.lines);
+    if (c.reason != nullptr && *c.reason == '\0') {
+      EXPECT_EQ(report_reason(), "");
+    } else if (c.reason != nullptr) {
+      EXPECT_NE(report_reason().find(c.reason), std::string::npos) << report_reason();
+    }
     expect_sensible(got);
     if (measured) {
       const long grown_kib = status_kib("VmHWM:") - before_kib;
@@ -216,15 +266,18 @@ TEST_F(HostileServer, EveryMisbehaviourEndsInASensibleText) {
 
 // --- Counts far above the maildrop -------------------------------------------------
 
-TEST_F(HostileServer, ClaimedMillionsEndAfterARunOfRefusals) {
+TEST_F(HostileServer, ClaimedMillionsEndAfterARunOfRefusalsAndSayItIsIncomplete) {
   for (const int claimed : {1000 * 1000, INT_MAX}) {
     SCOPED_TRACE(claimed);
     ScriptedPop3Server server{two_messages};
     server.set_stat_count(claimed);
     ASSERT_TRUE(server.start("127.0.0.1", pop3port)) << server.error();
     const Outcome got = check(server);
-    EXPECT_EQ(got.text, all_four);
-    EXPECT_EQ(got.lines, 4);
+    EXPECT_EQ(got.text, all_four + "\n" + incomplete);
+    EXPECT_EQ(got.lines, 5);
+    EXPECT_NE(report_reason().find("after message 102 of " + std::to_string(claimed) + ": the server refused TOP"),
+              std::string::npos)
+        << report_reason();
     ASSERT_TRUE(server.wait_for_sessions(1, bounded));
     const Lines log = server.log();
     const std::string last_top = "TOP " + std::to_string(2 + max_refused_in_a_row) + " 0";
@@ -258,11 +311,16 @@ TEST_F(HostileServer, TextStopsGrowingPastItsBound) {
   server.set_reply("TOP", "+OK\r\n" + field + "\r\n.\r\n");
   ASSERT_TRUE(server.start("127.0.0.1", pop3port)) << server.error();
   const Outcome got = check(server);
-  // n fields take n * (size + 1) - 1 bytes: the first n that reach the bound.
+  // n fields take n * (size + 1) - 1 bytes: the first n that reach the bound,
+  // then the line that says the listing is incomplete.
   const int needed = static_cast<int>((max_text_bytes + field.size() + 1) / (field.size() + 1));
-  EXPECT_EQ(got.lines, needed);
-  EXPECT_GE(got.text.size(), max_text_bytes);
-  EXPECT_LT(got.text.size(), max_text_bytes + field.size() + 1);
+  EXPECT_EQ(got.lines, needed + 1);
+  const std::string::size_type marker = got.text.rfind('\n');
+  ASSERT_NE(marker, std::string::npos);
+  EXPECT_EQ(got.text.substr(marker + 1), incomplete);
+  EXPECT_GE(marker, max_text_bytes);
+  EXPECT_LT(marker, max_text_bytes + field.size() + 1);
+  EXPECT_NE(report_reason().find("the list reached"), std::string::npos) << report_reason();
   expect_sensible(got);
   ASSERT_TRUE(server.wait_for_sessions(1, bounded));
   const Lines log = server.log();

@@ -178,6 +178,34 @@ TEST_F(Notifier, MinimizesOnItsTickAndChecksOnTheTickAfterTheInterval) {
   }
 }
 
+// An interval of 0 or below waits the default, as if the file had not given
+// it: polling every second gets accounts locked. The setting keeps what the
+// user typed.
+TEST_F(Notifier, IntervalOfZeroOrBelowWaitsTheDefault) {
+  open();
+  for (const int checktime : {0, -1, -300, INT_MIN}) {
+    SCOPED_TRACE(checktime);
+    settings(checktime, 0);
+    set_count(0);
+    const int before = checks();
+    tick();
+    EXPECT_EQ(checks(), before) << "the tick after a check";
+    set_count(default_checktime - 1);
+    tick();
+    EXPECT_EQ(checks(), before) << "tick " << default_checktime;
+    tick();
+    EXPECT_EQ(checks(), before + 1) << "tick " << default_checktime + 1;
+    EXPECT_EQ(snapshot_settings().checkmail_timer, checktime);
+  }
+}
+
+TEST_F(Notifier, StartUpChecksAtOnceWhateverTheInterval) {
+  settings(-5, 15);
+  be_app->ReadyToRun();
+  EXPECT_EQ(checks(), 1);
+  EXPECT_EQ(snapshot_settings().checkmail_timer, -5);
+}
+
 TEST_F(Notifier, CloseTimeOnePastTheIntervalMinimizesOnTheCheckTickAndTheCheckRestores) {
   settings(3, 4);
   pop3_receive_timeout_ms = 400;
@@ -328,7 +356,8 @@ TEST_F(Notifier, WindowIsExactlyAsLargeAsItsText) {
     SCOPED_TRACE(c.name);
     ScriptedPop3Server one{c.maildrop};
     ASSERT_TRUE(one.start("127.0.0.1", pop3port)) << one.error();
-    settings(0, 0, c.fontsize);
+    settings(1, 0, c.fontsize);
+    set_count(1);
     tick();
     BFont font;
     BRect text_rect;
@@ -350,7 +379,7 @@ TEST_F(Notifier, WindowIsExactlyAsLargeAsItsText) {
 // --- About and closing -------------------------------------------------------------------------
 
 TEST_F(Notifier, HelpKeyOpensAOneLineAboutBoxEvenDuringACheck) {
-  settings(0, 0);
+  settings(1, 0);  // a check on every second tick
   pop3_receive_timeout_ms = 1500;
   server.go_silent_at(0);  // the check holds the window's thread until the time-out
   open();
@@ -365,8 +394,9 @@ TEST_F(Notifier, HelpKeyOpensAOneLineAboutBoxEvenDuringACheck) {
 }
 
 TEST_F(Notifier, ClosingTheNotifierQuitsTheApplicationAndEmptiesTheText) {
-  settings(0, 0);
+  settings(1, 0);
   open();
+  set_count(1);
   tick();
   ASSERT_EQ(text(), "From: Ann <ann@example.org>\nSubject: Lunch");
   config();  // a settings window goes too

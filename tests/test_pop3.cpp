@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <future>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -228,14 +229,17 @@ TEST_F(Pop3Test, CommandTextsAndNumbers) {
 
 struct CountCase {
   const char* reply;
-  int want;
+  int want;                  // GetMsgNum: 0 for every failure
+  std::optional<int> count;  // MessageCount: nothing for a failure or no count
 };
 
 TEST_F(Pop3Test, MessageCountFromStatReplies) {
   const std::vector<CountCase> cases = {
-      {"+OK 2 320\r\n", 2},       {"+OK 0 0\r\n", 0},          {"+OK\r\n", 0},           {"+OK two 320\r\n", 0},
-      {"-ERR locked\r\n", 0},     {"+OK -3 10\r\n", -3},       {"+OK   7\r\n", 7},       {"+OK 5x\r\n", 5},
-      {"+OKAY 4 1\r\n", 4},       {"+OK 99999999999 1\r\n", 0}, {"ok 3 1\r\n", 0},        {"+OK\t6 1\r\n", 6},
+      {"+OK 2 320\r\n", 2, 2},        {"+OK 0 0\r\n", 0, 0},          {"+OK\r\n", 0, {}},
+      {"+OK two 320\r\n", 0, {}},     {"-ERR locked\r\n", 0, {}},     {"+OK -3 10\r\n", -3, {}},
+      {"+OK   7\r\n", 7, 7},          {"+OK 5x\r\n", 5, 5},           {"+OKAY 4 1\r\n", 4, 4},
+      {"+OK 99999999999 1\r\n", 0, {}}, {"ok 3 1\r\n", 0, {}},          {"+OK\t6 1\r\n", 6, 6},
+      {"+OK 2147483647 1\r\n", 2147483647, 2147483647},
   };
   for (const CountCase& c : cases) {
     SCOPED_TRACE(c.reply);
@@ -246,7 +250,25 @@ TEST_F(Pop3Test, MessageCountFromStatReplies) {
     ASSERT_EQ(mes.Connect(), POP3::POP3_COMMAND_SUCSESS);
     EXPECT_EQ(mes.GetMsgNum(), c.want);
     EXPECT_EQ(mes.GetLastMesg(), c.reply);
+    EXPECT_EQ(mes.MessageCount(), c.count);
+    EXPECT_EQ(mes.GetLastMesg(), c.reply);
   }
+}
+
+// A command that reads nothing, on a session given up on after a time-out,
+// leaves no older status line to be taken for its answer.
+TEST_F(Pop3Test, CommandThatReadsNothingLeavesNoStatusLine) {
+  pop3_receive_timeout_ms = 200;
+  server.set_reply("TOP", "+OK\r\nSubject: x\r\n");
+  serve();
+  POP3 mes(0);
+  ASSERT_EQ(mes.Connect(), POP3::POP3_COMMAND_SUCSESS);
+  ASSERT_EQ(mes.TOP(1, 0), POP3::POP3_COMMAND_SUCSESS);
+  EXPECT_EQ(mes.GetData(), "Subject: x\r\n");
+  EXPECT_EQ(mes.GetData(), "") << "the time-out";
+  EXPECT_FALSE(mes.ResponseEnded());
+  EXPECT_EQ(mes.MessageCount(), std::nullopt);
+  EXPECT_EQ(mes.GetLastMesg(), "") << "not the answer to TOP";
 }
 
 // A status line cut by a close still counts by its prefix.
@@ -316,6 +338,7 @@ TEST_P(Pop3ReadTest, GetDataLines) {
     do got.push_back(mes.GetData());
     while (!got.back().empty() && got.size() <= c.want.size());
     EXPECT_EQ(got, c.want);
+    EXPECT_EQ(mes.ResponseEnded(), c.cut == 0) << "the empty string came from the \".\" line, not the close";
   }
 }
 

@@ -1,5 +1,6 @@
 // The settings store: what load() makes of a file, what save() writes, and
 // that neither ever loses the user's file.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -289,6 +290,56 @@ TEST_F(SettingsStore, FolderInPlaceOfFileSurvivesLoad) {
   EXPECT_EQ(home.read("Wyke/keep"), "x");
   EXPECT_FALSE(save()) << "a folder is never replaced";
   EXPECT_EQ(home.read("Wyke/keep"), "x");
+}
+
+// What a save killed half-way leaves beside the file, and what else may lie
+// there: load() at start removes only the first, and only once no save that
+// still runs could own it.
+struct LitterCase {
+  const char* name;
+  std::string leaf;
+  enum { file, folder, link } kind;
+  int age_seconds;
+  bool removed;
+};
+
+constexpr int one_day = 24 * 60 * 60;
+
+const std::vector<LitterCase> litter_cases = {
+    {"killed_save", ".Wyke.3141592653.tmp", LitterCase::file, one_day, true},
+    {"save_that_may_still_run", ".Wyke.2718281828.tmp", LitterCase::file, 10, false},
+    {"no_leading_dot", "Wyke.123.tmp", LitterCase::file, one_day, false},
+    {"no_number", ".Wyke..tmp", LitterCase::file, one_day, false},
+    {"letters_in_number", ".Wyke.12a.tmp", LitterCase::file, one_day, false},
+    {"more_after_tmp", ".Wyke.123.tmp.orig", LitterCase::file, one_day, false},
+    {"another_program", ".Other.123.tmp", LitterCase::file, one_day, false},
+    {"folder_of_that_name", ".Wyke.77.tmp", LitterCase::folder, one_day, false},
+    {"link_of_that_name", ".Wyke.78.tmp", LitterCase::link, one_day, false},
+};
+
+void make_old(const std::string& path, int age_seconds) {
+  const timespec when{time(nullptr) - age_seconds, 0};
+  const timespec times[2] = {when, when};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
+TEST_F(SettingsStore, StartRemovesOnlyWhatAKilledSaveLeft) {
+  home.write("Wyke", default_file);
+  home.write("elsewhere", "kept");
+  for (const LitterCase& c : litter_cases) {
+    const std::string path = home.path(c.leaf);
+    if (c.kind == LitterCase::file) home.write(c.leaf, "fontsize = 1");
+    if (c.kind == LitterCase::folder) std::filesystem::create_directory(path);
+    if (c.kind == LitterCase::link) std::filesystem::create_symlink(home.path("elsewhere"), path);
+    make_old(path, c.age_seconds);
+  }
+  load();
+  for (const LitterCase& c : litter_cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(!std::filesystem::exists(std::filesystem::symlink_status(home.path(c.leaf))), c.removed);
+  }
+  EXPECT_EQ(home.read("Wyke"), default_file);
+  EXPECT_EQ(home.read("elsewhere"), "kept");
 }
 
 TEST(ReadInt, StreamExtractionRules) {

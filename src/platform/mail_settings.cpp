@@ -1,6 +1,5 @@
 #include "platform/mail_settings.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/regular_file.h"
 #include "platform/report.h"
 #include "platform/secret.h"
 #include "platform/storage.h"
@@ -35,13 +35,7 @@ std::string accounts_path() {
   return path.Path();
 }
 
-status_t check_file(int fd, const std::string& path, off_t& size) {
-  struct stat st;
-  if (fstat(fd, &st) != 0) return -errno;
-  if (!S_ISREG(st.st_mode)) {
-    hint_once(path + " is not a regular file, so there is no mail account");
-    return B_BAD_VALUE;
-  }
+status_t check_file(const struct stat& st, const std::string& path, off_t& size) {
   if ((st.st_mode & 077) != 0) {
     hint_once("ignoring " + path + ": it holds passwords and others may read or write it (chmod 600 " +
               path + ")");
@@ -79,18 +73,20 @@ status_t read_accounts(std::string& path, std::string& text) {
     hint_once("no settings folder (is HOME set?), so there is no mail account");
     return B_ENTRY_NOT_FOUND;
   }
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  std::string why;
+  const int fd = open_regular_file(path, st, why);
   if (fd < 0) {
     const status_t error = -errno;
     if (error == B_ENTRY_NOT_FOUND)
       hint_once("no mail account: write one to " + path +
                 " ([account], then host = , user = , password = ) and chmod 600 it");
     else
-      hint_once("cannot read " + path + ": " + std::strerror(-error));
+      hint_once("cannot read " + path + " (" + why + "), so there is no mail account");
     return error;
   }
   off_t size = 0;
-  status_t result = check_file(fd, path, size);
+  status_t result = check_file(st, path, size);
   if (result == B_OK) result = read_all(fd, size, text);
   close(fd);
   return result;
