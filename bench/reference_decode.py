@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Python's email.header doing the decoder's job on the lines that
+"""Python's email.header doing the decoder's job on the fields that
 bench_mimetool decodes: str(make_header(decode_header(line))).
 
     reference_decode.py SECONDS
@@ -23,6 +23,9 @@ CASES = [
     ("b_word", "Subject: =?UTF-8?B?44GT44KT44Gr44Gh44Gv?="),
     ("iso_2022_jp", "Subject: =?ISO-2022-JP?B?GyRCJDMkcyRLJEEkTxsoQg==?="),
     ("folded_900_bytes", folded_subject()),
+    ("koi8_r", "Subject: =?KOI8-R?B?8NLJ18XUIMnaIO3P08vX2Q==?="),
+    ("adjacent_words_unfolded",
+     "Subject: =?GB2312?B?u+HS6c2o1qo=?=\t=?UTF-8?B?5a2j5bqm5oC757uT?= =?ISO-8859-1?Q?_caf=E9?="),
 ]
 
 

@@ -58,6 +58,9 @@ compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt")
   echo "idle=$idle"
 } >"$raw/machine"
 
+# The decoding figures of the run before, to set beside this one's.
+[ -f "$bench/RESULTS.md" ] && cp "$bench/RESULTS.md" "$raw/previous.md"
+
 python3 - "$raw" >"$bench/RESULTS.md" <<'EOF'
 import json, re, sys
 raw = sys.argv[1]
@@ -117,16 +120,37 @@ for run in runs("decode"):
     if run.get("aggregate_name") == "median":
         decode[run["run_name"].split("/")[1]] = run["lines/s"]
 python_rates = dict(line.split() for line in open(f"{raw}/decode_reference.txt") if line.strip())
-say("## `decode_header` against Python's `email.header`")
+
+def previous_decode():
+    """Wyke's figures in the decoding table of the RESULTS.md this run replaces."""
+    rates, inside = {}, False
+    try:
+        lines = open(f"{raw}/previous.md").read().splitlines()
+    except FileNotFoundError:
+        return rates, "none"
+    date = next((re.search(r"on (.*? UTC)", l).group(1) for l in lines if "bench/results.sh) on" in l), "unknown")
+    for line in lines:
+        if line.startswith("## "):
+            inside = "email.header" in line
+        cells = [c.strip() for c in line.strip("|").split("|")]
+        if inside and line.startswith("| ") and len(cells) > 2 and cells[1].replace(",", "").isdigit():
+            rates[cells[0]] = float(cells[1].replace(",", ""))
+    return rates, date
+
+before, before_date = previous_decode()
+say("## Decoding a field against Python's `email.header`")
 say("")
-say("The same five lines; Wyke's `decode_header` (median of 5 runs of bench/bench_mimetool) against")
-say("`str(make_header(decode_header(line)))` (bench/reference_decode.py, one second per line).")
+say("The same lines; Wyke's `decode_header` followed by `shown_field`, as a check treats every field it shows")
+say("(median of 5 runs of bench/bench_mimetool), against `str(make_header(decode_header(line)))`")
+say(f"(bench/reference_decode.py, one second per line). \"Previous run\" is Wyke's figure in the results this run")
+say(f"replaced (written {before_date}), on whatever code was built then.")
 say("")
-say("| line | Wyke (lines/s) | Python (lines/s) | Wyke / Python |")
-say("|---|---|---|---|")
+say("| line | Wyke (lines/s) | Wyke, previous run (lines/s) | Python (lines/s) | Wyke / Python |")
+say("|---|---|---|---|---|")
 for name, rate in decode.items():
     ref = float(python_rates[name])
-    say(f"| {name} | {rate:,.0f} | {ref:,.0f} | {rate / ref:.1f} |")
+    old = f"{before[name]:,.0f}" if name in before else "-"
+    say(f"| {name} | {rate:,.0f} | {old} | {ref:,.0f} | {rate / ref:.1f} |")
 say("")
 
 # --- The desktop -----------------------------------------------------------------------

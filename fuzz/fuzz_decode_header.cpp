@@ -1,6 +1,8 @@
-// Feeds arbitrary bytes to decode_header, and to convert_to_utf8 under every
-// conversion, checking what their callers rely on: no overrun, nothing
-// written past the reported length, whole characters only, valid UTF-8.
+// Feeds arbitrary bytes to decode_header and shown_field, and to
+// convert_to_utf8 under every conversion and a few charsets by label, checking
+// what their callers rely on: no overrun, nothing written past the reported
+// length, whole characters only, valid UTF-8, a bounded result, and a shown
+// line with no line break and no invisible format character.
 #include <iconv.h>
 
 #include <cstddef>
@@ -12,14 +14,23 @@
 #include "mimetool.h"
 #include "platform/text_encoding.h"
 #include "require.h"
+#include "shown_field.h"
 
 namespace {
 
-constexpr uint32 encodings[] = {
+const uint32 encodings[] = {
     B_ISO1_CONVERSION, B_ISO2_CONVERSION, B_ISO3_CONVERSION, B_ISO4_CONVERSION,
     B_ISO5_CONVERSION, B_ISO6_CONVERSION, B_ISO7_CONVERSION, B_ISO8_CONVERSION,
     B_ISO9_CONVERSION, B_JIS_CONVERSION,  WYKE_UTF8_CONVERSION,
+    // Multi-byte and stateful charsets that only iconv's labels reach.
+    iconv_conversion("GBK"), iconv_conversion("BIG5"), iconv_conversion("SHIFT_JIS"),
+    iconv_conversion("EUC-KR"), iconv_conversion("UTF-16"), iconv_conversion("UTF-7"),
+    iconv_conversion("ISO-2022-KR"), iconv_conversion("KOI8-R"),
 };
+
+// A word is at least "=????=" and its text at most a conversion area of 255
+// bytes or "Unknown encoding.", so no line grows by more than this factor.
+constexpr std::size_t max_growth = 255 / 6 + 1;
 
 // Never a byte of UTF-8, so an untouched area is told from a written one.
 constexpr char canary = static_cast<char>(0xff);
@@ -57,18 +68,31 @@ void check_conversion(const std::uint8_t* data, std::size_t size) {
   const uint32 encoding = encodings[data[0] % std::size(encodings)];
   const std::size_t room = data[1];
   const std::string src(reinterpret_cast<const char*>(data + 2), size - 2);
-  // Room for everything: no source byte yields more than three UTF-8 bytes.
-  const std::string whole = convert(encoding, src, 3 * src.size() + 4);
+  // Room for everything: no source byte yields more than three UTF-8 bytes
+  // (UTF-7 can: "+" and a base64 letter may stand for a 4-byte character).
+  const std::string whole = convert(encoding, src, 4 * src.size() + 4);
   // A smaller area holds a prefix of it that ends on a character boundary.
   const std::string cut = convert(encoding, src, room);
   REQUIRE(whole.compare(0, cut.size(), cut) == 0);
   if (encoding == WYKE_UTF8_CONVERSION && is_utf8(src)) REQUIRE(whole == src);
 }
 
+// No CR, LF or TAB, and none of the characters shown_field must remove.
+void check_shown(const std::string& shown) {
+  static const char* const hidden[] = {"\r", "\n", "\t", "\u2028", "\u202e", "\u202a", "\u2066",
+                                       "\u2069", "\u200e", "\u200f", "\u061c", "\u200b", "\ufeff"};
+  for (const char* bytes : hidden) REQUIRE(shown.find(bytes) == std::string::npos);
+  REQUIRE(shown_field(shown) == shown);
+}
+
 void check_decoding(const std::uint8_t* data, std::size_t size) {
   const std::string line(reinterpret_cast<const char*>(data), size);
   const std::string decoded = decode_header(line);
   if (line.find("=?") == std::string::npos) REQUIRE(decoded == line);
+  REQUIRE(decoded.size() <= max_growth * line.size());
+  const std::string shown = shown_field(decoded);
+  check_shown(shown);
+  REQUIRE(is_utf8(shown));
 }
 
 }  // namespace

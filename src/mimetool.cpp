@@ -3,8 +3,10 @@
 #include <sys/types.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 #include "platform/base64.h"
 #include "platform/text_encoding.h"
@@ -36,11 +38,29 @@ constexpr Charset charset_table[] = {
     {"UTF-8", WYKE_UTF8_CONVERSION},
 };
 
-const Charset* find_charset(const std::string& label) {
+// Labels that mail often carries for a charset whose superset every careful
+// reader decodes it as: the text was written in the larger one.
+constexpr struct {
+  const char* label;
+  const char* as;
+} superset_labels[] = {
+    {"GB2312", "GBK"},
+    {"KS_C_5601-1987", "CP949"},
+    {"ISO-8859-8-I", "ISO-8859-8"},
+};
+
+// The conversion for an upper-cased label: the table first, then whatever
+// else iconv knows. WYKE_NO_CONVERSION when there is none.
+uint32 find_conversion(const std::string& label) {
   for (const Charset& charset : charset_table)
-    if (label == charset.label) return &charset;
-  return nullptr;
+    if (label == charset.label) return charset.encoding;
+  for (const auto& superset : superset_labels)
+    if (label == superset.label) return find_conversion(superset.as);
+  return iconv_conversion(label);
 }
+
+// The charset field without the language that RFC 2231 lets follow a "*".
+std::string charset_label(const std::string& charset) { return charset.substr(0, charset.find('*')); }
 
 // As toupper does in the C locale, whatever locale the process runs in:
 // only a to z change.
@@ -79,8 +99,8 @@ int hex_value(char c) {
   return -1;
 }
 
-// "=" and two hex digits is one octet; an underscore stays an underscore, and
-// an "=" without two hex digits behind it is kept as it stands.
+// "=" and two hex digits is one octet, an underscore a space (0x20) in every
+// charset, and an "=" without two hex digits behind it is kept as it stands.
 std::string decode_q(const std::string& encoded_text) {
   std::string decoded_text;
   for (size_type i = 0; i < encoded_text.size(); ++i) {
@@ -88,7 +108,7 @@ std::string decode_q(const std::string& encoded_text) {
     const int high = c == '=' && encoded_text.size() - i > 2 ? hex_value(encoded_text[i + 1]) : -1;
     const int low = high >= 0 ? hex_value(encoded_text[i + 2]) : -1;
     if (low < 0) {
-      decoded_text.push_back(c);
+      decoded_text.push_back(c == '_' ? ' ' : c);
       continue;
     }
     decoded_text.push_back(static_cast<char>(high * 16 + low));
@@ -117,22 +137,13 @@ struct EncodedWord {
   std::string charset;
   std::string encode_type;
   std::string encoded_text;
+
+  size_type end() const { return encode_end_pt + 2; }
 };
 
-// Moves `point` past the first quoted string at or after it: one per pass, so
-// a word before it is passed over too. False when the quote there has no
-// partner, which ends the decoding.
-bool pass_quoted_string(const std::string& line, size_type& point) {
-  const size_type pt1 = line.find('"', point);
-  if (pt1 == npos) return true;
-  const size_type closing = line.find('"', pt1 + 1);
-  if (closing == npos) return false;
-  point = closing + 1;
-  return true;
-}
-
 // The first complete word at or after `point`. Any bytes count as its fields:
-// neither their syntax nor the blanks around the word are checked.
+// neither their syntax nor the blanks around the word are checked. When there
+// is none here, there is none further on either.
 bool find_word(const std::string& line, size_type point, EncodedWord& word) {
   word.encode_start_pt = line.find("=?", point);
   if (word.encode_start_pt == npos) return false;
@@ -148,28 +159,70 @@ bool find_word(const std::string& line, size_type point, EncodedWord& word) {
   return true;
 }
 
-// The UTF-8 text that takes the word's place; empty for a charset not in the table.
-std::string word_text(EncodedWord& word) {
+// Just past the double quote that closes the quoted string opened at `quote`
+// (a backslash escapes the byte after it), or npos when none closes it.
+size_type quoted_string_end(const std::string& line, size_type quote) {
+  for (size_type i = quote + 1; i < line.size(); ++i) {
+    if (line[i] == '\\')
+      ++i;
+    else if (line[i] == '"')
+      return i + 1;
+  }
+  return npos;
+}
+
+bool only_blanks(const std::string& line, size_type from, size_type to) {
+  return std::all_of(line.begin() + static_cast<std::ptrdiff_t>(from),
+                     line.begin() + static_cast<std::ptrdiff_t>(to), [](char c) { return c == ' ' || c == '\t'; });
+}
+
+// The UTF-8 text that takes the word's place, or nothing when no converter
+// knows its charset: the word then stays as it stood.
+std::optional<std::string> word_text(EncodedWord& word) {
   const std::string decoded_text = decode_text(word.encode_type, word.encoded_text, word.charset);
-  upper_case(word.charset);
+  std::string label = charset_label(word.charset);
+  upper_case(label);
+  const uint32 encoding = find_conversion(label);
+  if (encoding == WYKE_NO_CONVERSION) return std::nullopt;
   std::string utf8_text;
-  if (const Charset* charset = find_charset(word.charset))
-    to_utf8(charset->encoding, decoded_text, utf8_text);
+  to_utf8(encoding, decoded_text, utf8_text);
   return utf8_text;
 }
 
 }  // namespace
 
+// One pass from left to right; what has been decoded is never searched again.
+// White space between two decoded words is dropped, as RFC 2047 wants: a
+// subject folded between two words must not show a gap inside a word.
 std::string decode_header(std::string src) {
-  size_type point = 0;
-  while (point < src.size()) {
-    if (!pass_quoted_string(src, point)) break;
-    EncodedWord word;
-    if (!find_word(src, point, word)) break;
-    const std::string utf8_text = word_text(word);
-    src.replace(word.encode_start_pt, word.encode_end_pt + 2 - word.encode_start_pt, utf8_text);
-    // The inserted text is never searched again.
-    point = word.encode_start_pt + utf8_text.size();
+  std::string out;
+  size_type point = 0;  // src before it is in out
+  bool after_word = false;
+  EncodedWord word;
+  bool found = find_word(src, point, word);
+  if (!found) return src;  // most fields: nothing to decode, nothing to copy
+  size_type quote = src.find('"');
+  while (found) {
+    if (quote < word.encode_start_pt) {
+      const size_type end = quoted_string_end(src, quote);
+      if (end == npos) break;  // the rest is one unclosed quoted string
+      out.append(src, point, end - point);
+      point = end;
+      after_word = false;
+    } else if (const std::optional<std::string> utf8_text = word_text(word)) {
+      if (!after_word || !only_blanks(src, point, word.encode_start_pt))
+        out.append(src, point, word.encode_start_pt - point);
+      out += *utf8_text;
+      point = word.end();
+      after_word = true;
+    } else {
+      out.append(src, point, word.end() - point);
+      point = word.end();
+      after_word = false;
+    }
+    if (quote < point) quote = src.find('"', point);
+    if (word.encode_start_pt < point) found = find_word(src, point, word);
   }
-  return src;
+  out.append(src, point);
+  return out;
 }

@@ -12,6 +12,7 @@
 #include "platform/network_cancel.h"
 #include "platform/report.h"
 #include "pop3.h"
+#include "shown_field.h"
 #include "wykesub.h"
 
 // Zero and empty until load() gives them their values.
@@ -41,18 +42,14 @@ constexpr rgb_color background = {208, 208, 208, 255};
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
+// Whatever the process's locale: only A to Z change.
+char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 // A line ends in CR LF; one cut short by a closed connection ends where it
 // stopped and counts as whole.
 void strip_line_end(std::string& p) {
   if (!p.empty() && p.back() == '\n') p.pop_back();
   if (!p.empty() && p.back() == '\r') p.pop_back();
-}
-
-// A field is one line of the notifier: a CR or LF inside it, sent raw or
-// encoded, would start a line of its own that no field asked for.
-std::string one_line(std::string text) {
-  std::replace_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
-  return text;
 }
 
 // How the listing of one message ended.
@@ -64,10 +61,12 @@ enum class listed {
   endless,  // the answer ran past max_header_bytes
 };
 
-// The header lines of message `i` that `headers` asks for, appended to
-// wyke_header after the `lines` already there (and counted in it),
-// continuation lines joined to their field. A refused TOP adds none, and
-// neither does an endless answer: what it gave is taken back.
+// The header fields of message `i` that `headers` asks for, appended to
+// wyke_header after the `lines` already there (and counted in it), one line
+// each: a field and its continuation lines are unfolded (the line ends go,
+// the folding blanks stay) and only then decoded, so that a word split over a
+// fold joins its neighbour. A refused TOP adds none, and neither does an
+// endless answer: what it gave is taken back.
 listed list_message(POP3& mes, int i, const std::vector<std::string>& headers, int& lines) {
   const status_t top = mes.TOP(i, 0);
   if (top == POP3::POP3_NG) return listed::refused;
@@ -76,6 +75,10 @@ listed list_message(POP3& mes, int i, const std::vector<std::string>& headers, i
   const int lines_before = lines;
   std::size_t read = 0;
   bool print = false;
+  std::string field;  // the kept field so far, unfolded, not yet decoded
+  const auto show_field = [&] {
+    if (print) wyke_header += shown_field(decode_header(field));
+  };
   for (std::string p = mes.GetData(); !p.empty(); p = mes.GetData()) {
     read += p.size();
     if (read > max_header_bytes) {
@@ -85,17 +88,18 @@ listed list_message(POP3& mes, int i, const std::vector<std::string>& headers, i
     }
     strip_line_end(p);
     if (print && !p.empty() && is_blank(p[0])) {
-      const std::string::size_type text = p.find_first_not_of(" \t");
-      if (text != std::string::npos) wyke_header += one_line(decode_header(p.substr(text)));
-    } else if (WykeView::header_check(p, headers)) {
-      if (lines > 0) wyke_header += "\n";
-      wyke_header += one_line(decode_header(p));
-      ++lines;
-      print = true;
-    } else {
-      print = false;
+      // A line of blanks alone adds nothing.
+      if (p.find_first_not_of(" \t") != std::string::npos) field += p;
+      continue;
     }
+    show_field();
+    print = WykeView::header_check(p, headers);
+    if (!print) continue;
+    if (lines > 0) wyke_header += "\n";
+    field = p;
+    ++lines;
   }
+  show_field();
   return mes.ResponseEnded() ? listed::fields : listed::cut;
 }
 
@@ -300,9 +304,12 @@ int WykeView::checkmail(const std::vector<std::string>& headers) {
   return lines;
 }
 
+// Field names are case-insensitive: "Subject:" also keeps "subject:" and
+// "SUBJECT:" lines, shown as the message spells them.
 bool WykeView::header_check(const std::string& p, const std::vector<std::string>& headers) {
+  const auto same_letter = [](char a, char b) { return ascii_lower(a) == ascii_lower(b); };
   for (const std::string& entry : headers)
-    if (p.compare(0, entry.size(), entry) == 0) return true;
+    if (p.size() >= entry.size() && std::equal(entry.begin(), entry.end(), p.begin(), same_letter)) return true;
   return false;
 }
 

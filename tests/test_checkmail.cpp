@@ -76,12 +76,12 @@ const std::vector<ListingCase> listing_cases = {
      "From: Ann <ann@example.org>\nSubject: Lunch\nSubject: Report\nFrom: bob@example.org", 4},
     {"list_order_does_not_matter", two_messages, {"Subject:", "From:"},
      "From: Ann <ann@example.org>\nSubject: Lunch\nSubject: Report\nFrom: bob@example.org", 4},
-    {"folded_subject_joins_without_its_blanks", {"Subject: Hello\r\n World\r\n\t \tagain\r\n"}, default_headers,
-     "Subject: HelloWorldagain", 1},
+    {"folded_subject_keeps_its_blanks_a_tab_as_a_space", {"Subject: Hello\r\n World\r\n\t \tagain\r\n"},
+     default_headers, "Subject: Hello World   again", 1},
     {"encoded_words_split_across_lines_join", {"Subject: =?ISO-8859-1?Q?Gr=FC?=\r\n =?ISO-8859-1?Q?=DFe?=\r\n"},
      default_headers, "Subject: Gr\xc3\xbc\xc3\x9f" "e", 1},
-    {"field_names_are_case_sensitive", {"subject: quiet\r\nFROM: loud\r\nFrom: shown\r\n"}, default_headers,
-     "From: shown", 1},
+    {"field_names_in_any_case_as_spelt", {"subject: quiet\r\nFROM: loud\r\nFrom: shown\r\nFrom  x\r\n"},
+     default_headers, "subject: quiet\nFROM: loud\nFrom: shown", 3},
     {"continuation_of_a_dropped_line_is_dropped", {"Date: Mon,\r\n 1 Jan\r\nTo: a,\r\n\tFrom: b\r\nSubject: s\r\n"},
      default_headers, "Subject: s", 1},
     {"blank_continuation_changes_nothing", {"Subject: one\r\n  \t \r\nFrom: two\r\n"}, default_headers,
@@ -92,9 +92,9 @@ const std::vector<ListingCase> listing_cases = {
     {"empty_entry_keeps_every_line_and_the_blank_one", {"A: 1\r\n"}, {""}, "A: 1\n", 2},
     {"no_chosen_field_gives_no_line", {"Date: today\r\n", "To: you\r\n"}, default_headers, "", 0},
     {"encoded_line_break_stays_inside_its_field", {"Subject: =?UTF-8?Q?a=0D=0AFrom:_boss?=\r\n"}, default_headers,
-     "Subject: a  From:_boss", 1},
+     "Subject: a  From: boss", 1},
     {"an_empty_first_field_still_counts_as_a_line",
-     {"X: =?x-no-such?Q?a?=\r\nX: second\r\n"}, {"X: "}, "X: \nX: second", 2},
+     {"=?UTF-8?Q?" "?=\r\n=?UTF-8?Q?second?=\r\n"}, {"=?"}, "\nsecond", 2},
 };
 
 TEST_F(Checkmail, ListsTheChosenFieldsOfEveryMessage) {

@@ -162,6 +162,8 @@ const std::vector<RefusedCase> refused_cases = {
     {"negative_room", B_ISO1_CONVERSION, "abc", 3, true, -1},
     {"no_source", B_ISO1_CONVERSION, nullptr, 3, true, 8},
     {"no_area", B_ISO1_CONVERSION, "abc", 3, false, 8},
+    {"no_such_label", WYKE_NO_CONVERSION, "abc", 3, true, 8},
+    {"iconv_constant_never_handed_out", WYKE_ICONV_CONVERSION + 100000, "abc", 3, true, 8},
 };
 
 class ConvertToUtf8Refuses : public testing::TestWithParam<RefusedCase> {};
@@ -187,6 +189,78 @@ TEST(ConvertToUtf8Calls, EmptyAreasNeedNoPointers) {
   EXPECT_EQ(convert_to_utf8(B_ISO1_CONVERSION, "abc", &src_len, nullptr, &dst_len, &state), B_OK);
   EXPECT_EQ(src_len, 0);
   EXPECT_EQ(dst_len, 0);
+}
+
+// --- Charsets by label -----------------------------------------------------------
+
+struct LabelCase {
+  const char* name;
+  std::string label;
+  std::string src;
+  std::string want;  // empty: the label has no conversion
+};
+
+const std::vector<LabelCase> label_cases = {
+    {"koi8_r", "KOI8-R", "\xf0\xd2\xc9", "При"},
+    {"lower_case", "koi8-r", "\xf0", "П"},
+    {"windows_1252_euro", "windows-1252", "\x80", "€"},
+    {"gbk", "GBK", "\xc4\xe3\xba\xc3", "你好"},
+    {"big5", "BIG5", "\xb7\x7c", "會"},
+    {"shift_jis_half_pair_at_end", "SHIFT_JIS", "a\x82", "a\x1a"},
+    {"euc_kr_unmapped_pair", "EUC-KR", "\xa1\xa1\xff", "\u3000\x1a"},
+    {"utf_16_without_bom", "UTF-16BE", "\x00" "a\x00" "b"s, "ab"},
+    {"unknown", "X-NO-SUCH-CHARSET", "", ""},
+    {"empty", "", "", ""},
+    {"iconv_option", "UTF-8//TRANSLIT", "", ""},
+    {"blank", "KOI8 R", "", ""},
+    {"path", "../../tmp/x", "", ""},
+    {"zero_byte", "KOI8-R\0"s, "", ""},
+    {"longer_than_64", "ISO-8859-1" + std::string(60, '-'), "", ""},
+};
+
+class IconvConversion : public testing::TestWithParam<LabelCase> {};
+
+TEST_P(IconvConversion, ConvertsWhatIconvKnows) {
+  const LabelCase& c = GetParam();
+  const uint32 encoding = iconv_conversion(c.label);
+  if (c.want.empty()) {
+    EXPECT_EQ(encoding, WYKE_NO_CONVERSION);
+    return;
+  }
+  ASSERT_GE(encoding, WYKE_ICONV_CONVERSION);
+  const Conversion got = convert(encoding, c.src, 255);
+  EXPECT_EQ(got.status, B_OK);
+  EXPECT_EQ(got.written, c.want);
+  EXPECT_TRUE(got.area_intact);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, IconvConversion, testing::ValuesIn(label_cases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(IconvConversionCalls, OneLabelOneConstantWhateverItsCase) {
+  const uint32 koi8 = iconv_conversion("KOI8-U");
+  EXPECT_EQ(iconv_conversion("koi8-u"), koi8);
+  EXPECT_EQ(iconv_conversion("Koi8-U"), koi8);
+  EXPECT_NE(iconv_conversion("CP1250"), koi8);
+}
+
+// Multi-byte text at the limit: whole characters only, as with the platform's.
+TEST(IconvConversionCalls, WholeCharactersAtTheLimit) {
+  const Conversion got = convert(iconv_conversion("GBK"), repeat("\xc4\xe3", 10), 8);
+  EXPECT_EQ(got.written, repeat("你", 2));
+  EXPECT_EQ(got.consumed, 4);
+  EXPECT_TRUE(got.area_intact);
+}
+
+TEST(IconvConversionCalls, ThreadsAskingForANewLabelShareItsConstant) {
+  std::vector<std::thread> threads;
+  std::vector<uint32> got(4);
+  for (std::size_t t = 0; t < got.size(); ++t)
+    threads.emplace_back([&, t] { got[t] = iconv_conversion(t % 2 == 0 ? "ISO-8859-13" : "iso-8859-13"); });
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_NE(got[0], WYKE_NO_CONVERSION);
+  for (const uint32 encoding : got) EXPECT_EQ(encoding, got[0]);
+  EXPECT_EQ(convert(got[0], "\xe0", 255).written, "ą");
 }
 
 }  // namespace

@@ -2,11 +2,62 @@
 
 #include <iconv.h>
 
-#include <array>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
 
 namespace {
+
+constexpr std::size_t max_label_length = 64;
+constexpr std::size_t max_iconv_labels = 4096;
+
+// The labels that iconv_conversion has given a constant, in the order of
+// their constants. A deque never moves what it holds, so a name handed out
+// stays valid while others are added.
+class IconvLabels {
+ public:
+  uint32 find_or_add(const std::string& label) {
+    std::lock_guard lock(mutex_);
+    if (const auto known = constants_.find(label); known != constants_.end()) return known->second;
+    if (labels_.size() == max_iconv_labels || !iconv_knows(label)) return WYKE_NO_CONVERSION;
+    const uint32 encoding = WYKE_ICONV_CONVERSION + static_cast<uint32>(labels_.size());
+    labels_.push_back(label);
+    constants_.emplace(label, encoding);
+    return encoding;
+  }
+
+  const char* name(uint32 encoding) {
+    std::lock_guard lock(mutex_);
+    const std::size_t index = encoding - WYKE_ICONV_CONVERSION;
+    return index < labels_.size() ? labels_[index].c_str() : nullptr;
+  }
+
+ private:
+  static bool iconv_knows(const std::string& label) {
+    const iconv_t cd = iconv_open("UTF-8", label.c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    iconv_close(cd);
+    return true;
+  }
+
+  std::mutex mutex_;
+  std::deque<std::string> labels_;
+  std::unordered_map<std::string, uint32> constants_;
+};
+
+IconvLabels& iconv_labels() {
+  static IconvLabels labels;
+  return labels;
+}
+
+bool is_label_byte(char c) {
+  const bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+  return alnum || (c != '\0' && std::strchr("-_.:+()", c) != nullptr);
+}
 
 // iconv's name for a conversion constant, or nullptr when there is none.
 const char* iconv_name(uint32 encoding) {
@@ -16,6 +67,7 @@ const char* iconv_name(uint32 encoding) {
   };
   if (encoding <= B_ISO9_CONVERSION) return iso8859[encoding];
   if (encoding == B_JIS_CONVERSION) return "ISO-2022-JP";
+  if (encoding >= WYKE_ICONV_CONVERSION) return iconv_labels().name(encoding);
   return nullptr;
 }
 
@@ -60,7 +112,7 @@ std::size_t unmapped_length(uint32 encoding, const Input& in) {
 // most of its time there.
 class Converters {
  public:
-  Converters() { open_.fill(none); }
+  Converters() = default;
   ~Converters() {
     for (const iconv_t cd : open_)
       if (cd != none) iconv_close(cd);
@@ -70,7 +122,10 @@ class Converters {
 
   // The converter from `encoding` to UTF-8, or none when the system has none.
   iconv_t get(uint32 encoding) {
-    iconv_t& cd = open_[encoding];
+    const std::size_t slot =
+        encoding >= WYKE_ICONV_CONVERSION ? B_JIS_CONVERSION + 1 + (encoding - WYKE_ICONV_CONVERSION) : encoding;
+    if (slot >= open_.size()) open_.resize(slot + 1, none);
+    iconv_t& cd = open_[slot];
     if (cd == none)
       cd = iconv_open("UTF-8", iconv_name(encoding));
     else
@@ -81,7 +136,8 @@ class Converters {
   static inline const iconv_t none = reinterpret_cast<iconv_t>(-1);
 
  private:
-  std::array<iconv_t, B_JIS_CONVERSION + 1> open_;
+  // By constant, the ones of iconv_conversion after the platform's.
+  std::vector<iconv_t> open_;
 };
 
 status_t convert_with_iconv(uint32 encoding, Input& in, Output& out, char substitute) {
@@ -140,6 +196,16 @@ void check_utf8(Input& in, Output& out, char substitute) {
 }
 
 }  // namespace
+
+uint32 iconv_conversion(const std::string& label) {
+  if (label.empty() || label.size() > max_label_length) return WYKE_NO_CONVERSION;
+  if (!std::all_of(label.begin(), label.end(), is_label_byte)) return WYKE_NO_CONVERSION;
+  // Only a to z change, whatever the process's locale.
+  std::string upper = label;
+  for (char& c : upper)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return iconv_labels().find_or_add(upper);
+}
 
 status_t convert_to_utf8(uint32 srcEncoding, const char* src, int32* srcLen, char* dst,
                          int32* dstLen, int32* state, char substitute) {

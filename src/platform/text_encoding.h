@@ -2,6 +2,8 @@
 // done by glibc's iconv.
 #pragma once
 
+#include <string>
+
 #include "platform/types.h"
 
 // --- Conversion constants ------------------------------------------------------
@@ -22,10 +24,26 @@ inline constexpr uint32 B_JIS_CONVERSION = 13;  // ISO-2022-JP
 // never had such a constant; this one lies far above its range.
 inline constexpr uint32 WYKE_UTF8_CONVERSION = 0x10000;
 
+// Our own too: the first of the constants that iconv_conversion hands out for
+// the other charsets glibc's iconv knows, one per label in the order they are
+// first asked for.
+inline constexpr uint32 WYKE_ICONV_CONVERSION = 0x20000;
+
+// What iconv_conversion answers for a label iconv does not know.
+inline constexpr uint32 WYKE_NO_CONVERSION = 0xffffffff;
+
 // ASCII SUB: what a character without a UTF-8 form becomes.
 inline constexpr char B_SUBSTITUTE = 0x1a;
 
 // --- Conversion ----------------------------------------------------------------
+
+// The conversion constant for a charset label (letters in either case) that
+// glibc's iconv can convert to UTF-8, or WYKE_NO_CONVERSION. A label is only
+// ever a name: anything but letters, digits and "-_.:+()" (iconv's "//"
+// options among them) is refused, and so is a label over 64 bytes. The
+// constants live as long as the process; at most 4,096 labels get one, so
+// that a server cannot make the table grow without end. Any thread may call it.
+uint32 iconv_conversion(const std::string& label);
 
 // Converts the *srcLen bytes at `src` from `srcEncoding` into UTF-8 at `dst`,
 // writing at most *dstLen bytes; on return *srcLen holds the bytes consumed
