@@ -32,6 +32,7 @@ run decode "$build/bench/bench_mimetool" --benchmark_repetitions=5 --benchmark_r
   --benchmark_out="$raw/decode.json" --benchmark_out_format=json
 run decode_reference python3 bench/reference_decode.py 1 | tee "$raw/decode_reference.txt"
 run pop3 "$build/bench/bench_pop3" --benchmark_out="$raw/pop3.json" --benchmark_out_format=json
+run secret "$build/bench/bench_secret" --benchmark_out="$raw/secret.json" --benchmark_out_format=json
 
 # The desktop figures in a network of their own, so that nothing can answer on
 # port 110 whatever this machine runs.
@@ -176,6 +177,18 @@ for run in runs("pop3"):
     size = re.search(r"read_size:(\d+)", run["name"]).group(1)
     say(f"| {size} | {run['real_time']:.1f} | {run['cpu_time']:.1f} | {run['process_cpu_ms']:.1f} | "
         f"{run['recv_calls']:,.0f} | {run['lines']:,.0f} |")
+say("")
+
+# --- A password from a command -------------------------------------------------------------------
+say("## A password from a command (bench/bench_secret)")
+say("")
+say("What `password_command` adds to each check at the least: `/bin/sh -c \"printf 'secret\\n'\"` run and read")
+say("as a check runs it (pipes, process group, reaping); 5 repetitions.")
+say("")
+secret = {run["aggregate_name"]: run["real_time"] for run in runs("secret") if "aggregate_name" in run}
+say("| median (ms) | standard deviation (ms) |")
+say("|---|---|")
+say(f"| {secret['median']:.2f} | {secret['stddev']:.2f} |")
 say("")
 
 say("## Commands")

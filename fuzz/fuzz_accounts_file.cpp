@@ -40,6 +40,8 @@ void check_account(int32 index, int32 count) {
   check_field(account.pop_host, result);
   check_field(account.pop_name, result);
   check_field(account.pop_password, result);
+  check_field(account.pop_password_command, result);
+  check_field(account.pop_oauth_token_command, result);
   if (result != B_OK) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(&account);
     REQUIRE(std::all_of(bytes, bytes + sizeof account, [](unsigned char b) { return b == 0; }));

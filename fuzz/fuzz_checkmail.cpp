@@ -2,7 +2,7 @@
 // and checks what the notifier would show: the count matches the lines of
 // the text, and the text stays within what the server sent can explain.
 //
-// The first byte also picks the account's security. The secured exchanges
+// The first byte also picks the account's security and sign-in. The secured exchanges
 // (CAPA, STLS, pipelined TOPs) run over the plain transport here, with a
 // start_tls that lets the bytes through: the fuzzer drives the protocol, not
 // OpenSSL.
@@ -44,7 +44,10 @@ std::unique_ptr<Transport> make_plain_as_secured(pop_security, const transport_l
   return std::make_unique<PlainAsSecured>(limits);
 }
 
-constexpr const char* security_lines[] = {"", "security = tls\n", "security = starttls\n"};
+// The last signs in with an access token: the server's bytes then meet the
+// SASL exchange and its JSON refusal.
+constexpr const char* security_lines[] = {"", "security = tls\n", "security = starttls\n",
+                                          "security = tls\nauth = xoauth2\noauth_token_command = echo token\n"};
 
 const std::vector<std::string> header_lists[] = {
     {"From:", "Subject:"},
@@ -76,6 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string sent = server.received();
   if (security == 2 && sent.find("USER ") != std::string::npos)
     REQUIRE(sent.find("STLS\r\n") < sent.find("USER "));
+  if (security == 3) REQUIRE(sent.find("USER ") == std::string::npos && sent.find("PASS ") == std::string::npos);
   REQUIRE(count_matches(lines, wyke_header));
   REQUIRE(wyke_header.find('\r') == std::string::npos);
   // Each shown field comes from at least one line the server sent, and a

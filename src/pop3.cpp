@@ -6,12 +6,14 @@
 #include <sstream>
 
 #include "check_reason.h"
+#include "credentials.h"
 #include "platform/debug_log.h"
 #include "platform/mail_settings.h"
 #include "platform/report.h"
 #include "platform/secret.h"
 #include "platform/sockets.h"
 #include "platform/tls_transport.h"
+#include "xoauth2.h"
 
 int pop3_connect_timeout_ms = 10 * 1000;
 int pop3_handshake_timeout_ms = 10 * 1000;
@@ -50,6 +52,15 @@ uint16 port_of(const mail_pop_account& account) {
   return account.security == pop_security::tls ? pop3s_port : pop3_connect_port;
 }
 
+// Whether a refusal says the server wants a secured connection first, as
+// servers that refuse plain-text logins put it ("Plaintext authentication
+// disallowed on non-secure (SSL/TLS) connections").
+bool asks_for_tls(std::string answer) {
+  for (char& c : answer) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return answer.find("plaintext") != std::string::npos || answer.find("tls") != std::string::npos ||
+         answer.find("ssl") != std::string::npos;
+}
+
 }  // namespace
 
 pop3_transport_maker pop3_make_transport = make_transport;
@@ -77,6 +88,8 @@ status_t POP3::Connect() {
   status = get_pop_account(&record.account, pop3_account_index);
   if (status != B_OK) return status;
   const mail_pop_account& account = record.account;
+  SecretText secret;
+  if (!fetch_secret(account, pop3_account_index, secret)) return POP3_ERROR;
 
   pop3_security = account.security;
   pop3_peer = account.pop_host;
@@ -102,11 +115,15 @@ status_t POP3::Connect() {
     pop3_pipelining = HasCapability("PIPELINING");
   }
 
+  if (account.auth == pop_auth::xoauth2) return XOAUTH2(account.pop_name, secret.text);
   status = USER(account.pop_name);
   if (status == POP3_UNKNOWN_USER)
-    return Fail(status, pop3_peer + " refused the user name: " + quoted_server_line(GetLastMesg()));
+    return Fail(status, pop3_peer + " refused the user name: " + quoted_server_line(GetLastMesg()) +
+                            (pop3_security == pop_security::none && asks_for_tls(GetLastMesg())
+                                 ? "; set security = starttls or tls for the account"
+                                 : ""));
   if (status != POP3_COMMAND_SUCSESS) return Fail(status, command_failure("USER", GetLastMesg()));
-  status = PASS(account.pop_password);
+  status = PASS(secret.text.c_str());
   if (status == POP3_WRONG_PASSWORD)
     return Fail(status, pop3_peer + " refused the password: " + quoted_server_line(GetLastMesg()));
   if (status != POP3_COMMAND_SUCSESS) return Fail(status, command_failure("PASS", GetLastMesg()));
@@ -179,6 +196,32 @@ status_t POP3::PASS(const char* password) {
   pop3_command += password;
   const status_t result = SendCommand(pop3_command);
   return result == POP3_NG ? POP3_WRONG_PASSWORD : result;
+}
+
+status_t POP3::XOAUTH2(const char* user, const std::string& token) {
+  status_t result = SendCommand("AUTH XOAUTH2");
+  if (result == POP3_COMMAND_SUCSESS)
+    return Fail(POP3_ERROR, pop3_peer + " answered AUTH XOAUTH2 without asking for the token: " +
+                                quoted_server_line(GetLastMesg()));
+  if (!IsContinuation()) return Fail(POP3_ERROR, command_failure("AUTH XOAUTH2", GetLastMesg()));
+  SecretText response;
+  response.text = xoauth2_response(user, token);
+  result = SendCommand(response.text, secret_in::whole_line);
+  if (result == POP3_COMMAND_SUCSESS) return result;
+  if (result == POP3_NG)
+    return Fail(POP3_WRONG_PASSWORD, pop3_peer + " refused the access token: " + quoted_server_line(GetLastMesg()));
+  if (!IsContinuation()) return Fail(result, command_failure("the access token", GetLastMesg()));
+  // A refusal told as a challenge holding a JSON error: the empty line
+  // ends the exchange, and the server's -ERR follows.
+  const std::string status_text = xoauth2_refusal_status(GetLastMesg().substr(1));
+  SendCommand("");
+  return Fail(POP3_WRONG_PASSWORD, pop3_peer + " refused the access token (status " +
+                                       (status_text.empty() ? "unknown" : status_text) +
+                                       "): " + quoted_server_line(GetLastMesg()));
+}
+
+bool POP3::IsContinuation() const {
+  return starts_with(pop3_server_response_message, "+ ") || pop3_server_response_message == "+\r\n";
 }
 
 // --- Mailbox commands --------------------------------------------------------
@@ -317,18 +360,18 @@ status_t POP3::GetServerMesg() {
   return POP3_ERROR;
 }
 
-bool POP3::Send(const std::string& lines) {
+bool POP3::Send(const std::string& lines, secret_in secret) {
   if (!pop3_transport || !pop3_transport->is_open()) return false;
   for (std::size_t begin = 0; begin < lines.size();) {
     const std::size_t end = std::min(lines.find("\r\n", begin), lines.size());
     const std::string_view line(lines.data() + begin, end - begin);
-    debug_sent(line, line.starts_with("PASS ") ? secret_in::argument : secret_in::none);
+    debug_sent(line, line.starts_with("PASS ") ? secret_in::argument : secret);
     begin = end + 2;
   }
   return pop3_transport->send_all(lines);
 }
 
-status_t POP3::SendCommand(const std::string& command) {
+status_t POP3::SendCommand(const std::string& command, secret_in secret) {
   // A command that reads no status line leaves none of an earlier one.
   pop3_server_response_message.clear();
   if (!pop3_transport || !pop3_transport->is_open()) return POP3_ERROR;
@@ -338,8 +381,8 @@ status_t POP3::SendCommand(const std::string& command) {
   line.reserve(command.size() + 2);
   line += command;
   line += "\r\n";
-  const bool sent = Send(line);
-  wipe_secret(line);  // it may be the PASS line
+  const bool sent = Send(line, secret);
+  wipe_secret(line);  // it may be the PASS line or the SASL string
   if (!sent) return POP3_ERROR;
   // Its answer would come after those of TOPs still on their way: it goes
   // (a QUIT after a listing cut short), but the session ends there.

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/debug_log.h"
 #include "platform/mail_settings.h"
 #include "platform/transport.h"
 #include "platform/types.h"
@@ -116,7 +117,8 @@ class POP3 {
 
   // Looks the account up, connects to its host on its port (110 by
   // default), secures the connection as the account says, reads the
-  // greeting and logs in. POP3_COMMAND_SUCSESS when the password was
+  // greeting and logs in with USER and PASS, or with AUTH XOAUTH2 when the
+  // account says so. POP3_COMMAND_SUCSESS when the password or token was
   // accepted; otherwise a POP3_ code or the mail settings' error, and the
   // reason told through report_failure.
   status_t Connect();
@@ -163,12 +165,18 @@ class POP3 {
 
  private:
   status_t GetServerMesg();
-  status_t SendCommand(const std::string& command);
+  status_t SendCommand(const std::string& command, secret_in secret = secret_in::none);
   // Sends STAT; the number after its "+OK" as read, sign and all, or
   // nothing when STAT failed or that number is missing or too large.
   std::optional<int> StatCount();
   status_t USER(const char* name);
   status_t PASS(const char* password);
+  // AUTH XOAUTH2 in two steps (RFC 5034): the command, the server's "+ ",
+  // then the SASL string on a line of its own. POP3_WRONG_PASSWORD when the
+  // token is refused.
+  status_t XOAUTH2(const char* user, const std::string& token);
+  // Whether the last status line is a SASL continuation ("+ " or "+").
+  bool IsContinuation() const;
   // TLS over the connection, the certificate checked against `account`.
   bool StartTLS(const mail_pop_account& account);
   // CAPA and its answer; the capabilities of a server that refuses it are none.
@@ -178,7 +186,7 @@ class POP3 {
   bool UpgradeToTLS(const mail_pop_account& account);
   // Sends one or more command lines (each with its CR LF) in one write,
   // each logged for --debug.
-  bool Send(const std::string& lines);
+  bool Send(const std::string& lines, secret_in secret = secret_in::none);
   // Records why the session failed and returns `status`.
   status_t Fail(status_t status, const std::string& reason);
   // Refills the read buffer; false when the connection has nothing more.

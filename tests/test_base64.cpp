@@ -70,3 +70,30 @@ TEST(DecodeBase64Calls, NothingToDecode) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace std::string_literals;
+
+TEST(EncodeBase64, PaddingAllBitsAndTheWayBack) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"", ""},
+      {"a", "YQ=="},
+      {"ab", "YWI="},
+      {"abc", "YWJj"},
+      {"abcd", "YWJjZA=="},
+      {"\xfb\xff\xbf", "+/+/"},
+      {"\0\0\0\0"s, "AAAAAA=="},
+      {"user=someuser@example.com\x01" "auth=Bearer ya29.vF9dft4qmTc2Nvb3RlckBhdHRhdmlzdGEuY29tCg\x01\x01",
+       "dXNlcj1zb21ldXNlckBleGFtcGxlLmNvbQFhdXRoPUJlYXJlciB5YTI5LnZGOWRmdDRxbVRjMk52YjNSbGNrQmhkSFJoZG1semRHRXVZMjl0Q2cBAQ=="},
+  };
+  for (const auto& [bytes, text] : cases) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(encode_base64(bytes), text);
+    std::vector<char> back(text.size() + 1);
+    const ssize_t n = decode_base64(back.data(), text.data(), static_cast<off_t>(text.size()));
+    EXPECT_EQ(std::string(back.data(), static_cast<std::size_t>(n)), bytes);
+  }
+}
+
+}  // namespace

@@ -243,3 +243,48 @@ TEST(MailSettings, EveryCallReadsTheFileAfresh) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MailSettings, SigningInKeys) {
+  struct Case {
+    std::string lines;
+    status_t want;
+    pop_auth auth = pop_auth::user;
+    std::string password_command = {}, token_command = {};
+  };
+  const std::vector<Case> cases = {
+      {"", B_OK, pop_auth::user, "", ""},
+      {"auth = user", B_OK, pop_auth::user, "", ""},
+      {"auth = xoauth2\noauth_token_command = oauth2 --token 'a b'", B_OK, pop_auth::xoauth2, "",
+       "oauth2 --token 'a b'"},
+      {"password_command = secret-tool lookup service wyke user \"al ice\"", B_OK, pop_auth::user,
+       "secret-tool lookup service wyke user \"al ice\"", ""},
+      {"auth = XOAUTH2", B_BAD_VALUE},
+      {"auth =", B_BAD_VALUE},
+      {"password_command = " + std::string(256, 'c'), B_NAME_TOO_LONG},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lines);
+    TempConfigHome home;
+    home.write(leaf, "[account]\nuser = u\n" + c.lines + "\n", 0600);
+    testing::internal::CaptureStderr();
+    mail_pop_account record;
+    const status_t result = get_pop_account(&record, 0);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(result, c.want);
+    if (c.want != B_OK) {
+      EXPECT_NE(said.find(home.path(leaf)), std::string::npos) << said;
+      if (c.want == B_BAD_VALUE) {
+        EXPECT_NE(said.find("the auth must be user or xoauth2"), std::string::npos) << said;
+      }
+      EXPECT_EQ(record.pop_name[0], '\0') << "nothing of a refused account is handed out";
+      continue;
+    }
+    EXPECT_EQ(record.auth, c.auth);
+    EXPECT_STREQ(record.pop_password_command, c.password_command.c_str());
+    EXPECT_STREQ(record.pop_oauth_token_command, c.token_command.c_str());
+  }
+}
+
+}  // namespace

@@ -419,4 +419,15 @@ TEST_F(Notifier, ClosingDuringAHangingCheckEndsItAtOnce) {
   EXPECT_TRUE(pump_until([] { return be_app->CountWindows() == 0; }, std::chrono::seconds(3)));
 }
 
+// Nor a password command that hangs, far inside its own 10 s bound.
+TEST_F(Notifier, ClosingWhileThePasswordCommandHangsEndsItAtOnce) {
+  settings(0, 0);
+  home.write("Mail/accounts", "[account]\nhost = 127.0.0.1\nuser = alice\npassword_command = sleep 30\n", 0600);
+  open();
+  window->SetPulseRate(1000);
+  ASSERT_TRUE(pump_until([&] { return window->PulseRate() == 0; })) << "a check has begun";
+  gui_synthetic::close_box(*window);
+  EXPECT_TRUE(pump_until([] { return be_app->CountWindows() == 0; }, std::chrono::seconds(3)));
+}
+
 }  // namespace

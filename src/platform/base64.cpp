@@ -1,5 +1,7 @@
 #include "platform/base64.h"
 
+#include <algorithm>
+
 namespace {
 
 // The 6-bit value of a base64 character, or -1 for a byte outside the alphabet.
@@ -11,6 +13,8 @@ int sextet(unsigned char c) {
   if (c == '/') return 63;
   return -1;
 }
+
+constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 }  // namespace
 
@@ -31,4 +35,17 @@ ssize_t decode_base64(char* out, const char* in, off_t length, bool replace_cr) 
     out[written++] = byte;
   }
   return written;
+}
+
+std::string encode_base64(std::string_view bytes) {
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const std::size_t count = std::min<std::size_t>(3, bytes.size() - i);
+    unsigned group = 0;
+    for (std::size_t j = 0; j < 3; ++j)
+      group = group << 8 | (j < count ? static_cast<unsigned char>(bytes[i + j]) : 0u);
+    for (std::size_t j = 0; j < 4; ++j) out += j <= count ? alphabet[group >> (18 - 6 * j) & 63] : '=';
+  }
+  return out;
 }

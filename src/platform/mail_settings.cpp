@@ -134,6 +134,12 @@ status_t store_text(mail_pop_account& account, std::string_view value) {
   return store(account.*member, value);
 }
 
+// An empty password is still one the user gave: it is sent as it stands.
+status_t store_password(mail_pop_account& account, std::string_view value) {
+  account.pop_password_given = true;
+  return store(account.pop_password, value);
+}
+
 status_t store_security(mail_pop_account& account, std::string_view value) {
   if (value == "none")
     account.security = pop_security::none;
@@ -141,6 +147,16 @@ status_t store_security(mail_pop_account& account, std::string_view value) {
     account.security = pop_security::starttls;
   else if (value == "tls")
     account.security = pop_security::tls;
+  else
+    return B_BAD_VALUE;
+  return B_OK;
+}
+
+status_t store_auth(mail_pop_account& account, std::string_view value) {
+  if (value == "user")
+    account.auth = pop_auth::user;
+  else if (value == "xoauth2")
+    account.auth = pop_auth::xoauth2;
   else
     return B_BAD_VALUE;
   return B_OK;
@@ -180,11 +196,14 @@ constexpr const char* nul_byte = "holds a NUL byte";
 constexpr Field fields[] = {
     {"host", store_text<&mail_pop_account::pop_host>, nul_byte},
     {"user", store_text<&mail_pop_account::pop_name>, nul_byte},
-    {"password", store_text<&mail_pop_account::pop_password>, nul_byte},
+    {"password", store_password, nul_byte},
     {"security", store_security, "must be none, starttls or tls"},
     {"port", store_port, "must be a number from 1 to 65535"},
     {"cafile", store_text<&mail_pop_account::pop_cafile>, nul_byte},
     {"fingerprint", store_fingerprint, "must be the 64 hex digits of a SHA-256 fingerprint (colons allowed)"},
+    {"password_command", store_text<&mail_pop_account::pop_password_command>, nul_byte},
+    {"auth", store_auth, "must be user or xoauth2"},
+    {"oauth_token_command", store_text<&mail_pop_account::pop_oauth_token_command>, nul_byte},
 };
 
 }  // namespace

@@ -12,6 +12,9 @@
 //   port = 995                            (optional; 110, or 995 for tls)
 //   cafile = /path/to/extra-anchors.pem   (optional)
 //   fingerprint = AB:CD:...               (optional; SHA-256, 64 hex digits)
+//   password_command = secret-tool lookup ...  (instead of password)
+//   auth = user | xoauth2                      (optional; user by default)
+//   oauth_token_command = ...                  (prints an access token)
 //
 // The file holds passwords, so it is refused while group or others may read
 // or write it. What is wrong with the file goes to stderr in one line, once
@@ -31,9 +34,16 @@ enum class pop_security : uint8 {
   tls,       // TLS from the first byte
 };
 
+// How the client signs in.
+enum class pop_auth : uint8 {
+  user,     // USER and PASS
+  xoauth2,  // AUTH XOAUTH2 with an OAuth 2.0 access token
+};
+
 struct mail_pop_account {
   char pop_name[mail_field_size];      // sent with USER
   char pop_password[mail_field_size];  // sent with PASS
+  bool pop_password_given;             // a password line, even an empty one
   char pop_host[mail_field_size];      // host name or dotted quad
 
   // --- Transport security ---
@@ -41,6 +51,11 @@ struct mail_pop_account {
   uint16 pop_port;                        // 0: the default of `security`
   char pop_cafile[mail_field_size];       // extra trust anchors (PEM); empty: none
   char pop_fingerprint[mail_field_size];  // 64 lower-case hex digits; empty: none
+
+  // --- Signing in ---
+  pop_auth auth;
+  char pop_password_command[mail_field_size];     // prints the password; empty: none
+  char pop_oauth_token_command[mail_field_size];  // prints an access token; empty: none
 };
 
 // The number of accounts in the file; 0 when it is missing, unreadable or
@@ -49,8 +64,8 @@ int32 count_pop_accounts();
 
 // Fills `account` with the account at `index` (0 is the first). Returns B_OK,
 // or a negative error: B_BAD_INDEX, B_NAME_TOO_LONG (a value of 256 bytes or
-// more), B_BAD_VALUE (a NUL byte in a value, or a security, port or
-// fingerprint that means nothing), B_NOT_ALLOWED (the file's mode),
+// more), B_BAD_VALUE (a NUL byte in a value, or a security, port, fingerprint
+// or auth that means nothing), B_NOT_ALLOWED (the file's mode),
 // B_ENTRY_NOT_FOUND or another errno for a file that cannot be read. On error
 // the record is left cleared.
 status_t get_pop_account(mail_pop_account* account, int32 index = 0);

@@ -11,3 +11,12 @@ inline void wipe_secret(std::string& text) {
   explicit_bzero(text.data(), text.size());
   text.clear();
 }
+
+// A text that holds a secret for as long as it lives, and is wiped then.
+struct SecretText {
+  std::string text;
+  SecretText() = default;
+  SecretText(const SecretText&) = delete;
+  SecretText& operator=(const SecretText&) = delete;
+  ~SecretText() { wipe_secret(text); }
+};

@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "platform/debug_log.h"
+#include "platform/host_lookup.h"
 #include "platform/network_cancel.h"
 
 namespace {
@@ -86,9 +87,12 @@ bool SocketTransport::connect(const std::string& host, uint16 port) {
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_protocol = IPPROTO_TCP;
-  addrinfo* found = nullptr;
   const std::string service = std::to_string(port);
-  const int resolved = getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+  host_lookup lookup = lookup_host(host, service, hints, limits_.deadline);
+  if (lookup.how == host_lookup::ending::cancelled) return fail(transport_error::cancelled, "the check was cancelled");
+  if (lookup.how == host_lookup::ending::deadline)
+    return fail(transport_error::deadline, "the check ran out of time looking up " + host);
+  const int resolved = lookup.code;
   if (resolved != 0) {
     sockaddr_in quad{};
     if (!dotted_quad(host, &quad.sin_addr))
@@ -104,13 +108,12 @@ bool SocketTransport::connect(const std::string& host, uint16 port) {
     return connect_to(only);
   }
   bool connected = false;
-  for (const addrinfo* address = found; address != nullptr && !connected; address = address->ai_next) {
+  for (const addrinfo* address = lookup.found.get(); address != nullptr && !connected; address = address->ai_next) {
     connected = connect_to(*address);
     // Only the last address's failure is told; a cancel or the deadline
     // ends the trying.
     if (error() == transport_error::cancelled || error() == transport_error::deadline) break;
   }
-  freeaddrinfo(found);
   if (connected) clear_failure();
   return connected;
 }

@@ -27,6 +27,8 @@ struct ScriptedPop3Server::Script {
   std::vector<std::string> maildrop;  // lines end in CR LF
   std::string user = "alice";
   std::string password = "secret";
+  std::string oauth_token = "token";
+  bool token_challenge = false;
   std::string greeting = "+OK POP3 server ready\r\n";
   std::map<std::string, std::string> replies;
   std::optional<int> stat_count;
@@ -129,6 +131,30 @@ std::string command_form(std::string line) {
   if (!line.empty() && line.back() == '\n') line.pop_back();
   if (!line.empty() && line.back() == '\r') line.pop_back();
   return line;
+}
+
+// Base64 with padding (RFC 4648), written here again so that the server
+// checks the client against an encoder of its own.
+std::string base64(std::string_view bytes) {
+  static constexpr char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  std::size_t i = 0;
+  for (; i + 2 < bytes.size(); i += 3) {
+    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(bytes[i + k]); };
+    out += digits[b(0) >> 2];
+    out += digits[(b(0) & 3) << 4 | b(1) >> 4];
+    out += digits[(b(1) & 15) << 2 | b(2) >> 6];
+    out += digits[b(2) & 63];
+  }
+  if (i < bytes.size()) {
+    const unsigned first = static_cast<unsigned char>(bytes[i]);
+    const unsigned second = i + 1 < bytes.size() ? static_cast<unsigned char>(bytes[i + 1]) : 0;
+    out += digits[first >> 2];
+    out += digits[(first & 3) << 4 | second >> 4];
+    out += i + 1 < bytes.size() ? digits[(second & 15) << 2] : '=';
+    out += '=';
+  }
+  return out;
 }
 
 }  // namespace
@@ -344,6 +370,7 @@ class ScriptedPop3Server::Session {
   }
 
   std::string answer(const std::string& command) {
+    if (sasl_ != sasl_step::none) return sasl_continue(command);
     const std::string::size_type blank = command.find(' ');
     const std::string verb = upper(std::string_view(command).substr(0, blank));
     const std::string argument = blank == std::string::npos ? std::string() : command.substr(blank + 1);
@@ -354,8 +381,38 @@ class ScriptedPop3Server::Session {
     return scripted != script_->replies.end() ? scripted->second : reply;
   }
 
+  // AUTH XOAUTH2: the initial response on the command line, or a "+ " for it.
+  std::string authenticate(const std::string& argument) {
+    if (logged_in_) return "-ERR already logged in\r\n";
+    const std::string::size_type blank = argument.find(' ');
+    if (upper(std::string_view(argument).substr(0, blank)) != "XOAUTH2") return "-ERR unsupported mechanism\r\n";
+    if (blank != std::string::npos) return sasl_response(argument.substr(blank + 1));
+    sasl_ = sasl_step::response;
+    return "+ \r\n";
+  }
+
+  std::string sasl_response(const std::string& line) {
+    const Script& script = *script_;
+    sasl_ = sasl_step::none;
+    if (line == "*") return "-ERR authentication cancelled\r\n";
+    const std::string wanted = "user=" + script.user + "\x01" "auth=Bearer " + script.oauth_token + "\x01\x01";
+    logged_in_ = line == base64(wanted);
+    if (logged_in_) return "+OK signed in\r\n";
+    if (!script.token_challenge) return "-ERR [AUTH] invalid token\r\n";
+    sasl_ = sasl_step::after_challenge;
+    return "+ " + base64(R"({"status":"401","schemes":"bearer","scope":"https://mail.example.org/"})") + "\r\n";
+  }
+
+  // A line of a SASL exchange under way, taken as it came.
+  std::string sasl_continue(const std::string& line) {
+    if (sasl_ == sasl_step::response) return sasl_response(line);
+    sasl_ = sasl_step::none;
+    return "-ERR [AUTH] authentication failed\r\n";
+  }
+
   std::string usual_answer(const std::string& verb, const std::string& argument) {
     const Script& script = *script_;
+    if (verb == "AUTH") return authenticate(argument);
     if (verb == "QUIT") {
       quit_ = true;
       return "+OK bye\r\n";
@@ -430,6 +487,8 @@ class ScriptedPop3Server::Session {
   bool stls_accepted_ = false;
   bool named_ = false;
   bool logged_in_ = false;
+  // Where a SASL exchange stands: a line awaited is no command.
+  enum class sasl_step { none, response, after_challenge } sasl_ = sasl_step::none;
   bool quit_ = false;
 };
 
@@ -465,6 +524,14 @@ void ScriptedPop3Server::set_login(std::string user, std::string password) {
     s.user = std::move(user);
     s.password = std::move(password);
   });
+}
+
+void ScriptedPop3Server::set_oauth_token(std::string token) {
+  edit([&](Script& s) { s.oauth_token = std::move(token); });
+}
+
+void ScriptedPop3Server::refuse_token_with_challenge(bool challenge) {
+  edit([&](Script& s) { s.token_challenge = challenge; });
 }
 
 void ScriptedPop3Server::set_greeting(std::string bytes) {

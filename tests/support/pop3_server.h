@@ -34,6 +34,14 @@ class ScriptedPop3Server {
   void set_maildrop(std::vector<std::string> maildrop);
   // The only login USER and PASS accept; "alice" and "secret" by default.
   void set_login(std::string user, std::string password);
+  // The access token AUTH XOAUTH2 accepts (RFC 5034, with or without an
+  // initial response) for the login's user; "token" by default. Only the
+  // exact SASL string "user=USER^Aauth=Bearer TOKEN^A^A" in base64 signs in.
+  void set_oauth_token(std::string token);
+  // A refused token gets -ERR at once by default; with `challenge`, first a
+  // "+ " line holding a base64 JSON error (status 401), as large providers
+  // answer, and the -ERR after the client's empty line.
+  void refuse_token_with_challenge(bool challenge);
   // Sent on connecting, as is; "+OK POP3 server ready\r\n" by default.
   void set_greeting(std::string bytes);
   // Bytes sent as is instead of the usual answer to `command`: either a whole
