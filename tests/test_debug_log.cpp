@@ -70,10 +70,17 @@ class DebugLog : public testing::Test {
     wyke_header.clear();
   }
 
-  // The account of `mode`, trusting the test CA through cafile.
-  void account(const Mode& mode) {
-    std::string keys = "[account]\nhost = localhost\nuser = alice\npassword = " + password +
-                       "\nsecurity = " + mode.security + "\n";
+  // The account of `mode`, trusting the test CA through cafile. The
+  // password is in the file, or comes from a command that reads it from
+  // a file of its own, as a keyring lookup would.
+  void account(const Mode& mode, bool from_command = false) {
+    std::string keys = "[account]\nhost = localhost\nuser = alice\nsecurity = " + std::string(mode.security) + "\n";
+    if (from_command) {
+      home.write("kept-secret", password + "\n", 0600);
+      keys += "password_command = cat '" + home.path("kept-secret") + "'\n";
+    } else {
+      keys += "password = " + password + "\n";
+    }
     if (mode.tls) keys += "cafile = " + certs->ca() + "\n";
     home.write("Mail/accounts", keys, 0600);
   }
@@ -100,26 +107,26 @@ class DebugLog : public testing::Test {
 };
 
 TEST_F(DebugLog, ShowsTheExchangeButNeverThePassword) {
-  for (const Mode& mode : modes) {
-    for (const SessionCase& c : session_cases) {
-      SCOPED_TRACE(std::string(mode.security) + ": " + c.name);
-      ScriptedPop3Server server{{"From: Ann <ann@example.org>\r\nSubject: Lunch\r\n"}};
-      set_up(server, mode);
-      if (!c.command.empty()) server.set_reply(c.command, c.reply);
-      if (c.cut_pass_reply) server.cut_reply(mode.pass_step, 0);
-      ASSERT_TRUE(server.start("127.0.0.1", mode.port)) << server.error();
-      account(mode);
+  for (const Mode& mode : modes)
+    for (const SessionCase& c : session_cases)
+      for (const bool from_command : {false, true}) {
+        SCOPED_TRACE(std::string(mode.security) + ": " + c.name + (from_command ? ", from a command" : ""));
+        ScriptedPop3Server server{{"From: Ann <ann@example.org>\r\nSubject: Lunch\r\n"}};
+        set_up(server, mode);
+        if (!c.command.empty()) server.set_reply(c.command, c.reply);
+        if (c.cut_pass_reply) server.cut_reply(mode.pass_step, 0);
+        ASSERT_TRUE(server.start("127.0.0.1", mode.port)) << server.error();
+        account(mode, from_command);
 
-      const std::string log = logged_check();
-      ASSERT_TRUE(server.wait_for_sessions(1, 10s));
-      EXPECT_EQ(log.find(password), std::string::npos) << log;
-      EXPECT_NE(log.find("C: USER alice\n"), std::string::npos) << log;
-      EXPECT_EQ(log.find("C: PASS ***\n") != std::string::npos, c.pass_sent) << log;
-      // The server did get the real password: only the log hides it.
-      const std::vector<std::string> wire = server.log();
-      EXPECT_EQ(std::count(wire.begin(), wire.end(), "PASS " + password), c.pass_sent ? 1 : 0);
-    }
-  }
+        const std::string log = logged_check();
+        ASSERT_TRUE(server.wait_for_sessions(1, 10s));
+        EXPECT_EQ(log.find(password), std::string::npos) << log;
+        EXPECT_NE(log.find("C: USER alice\n"), std::string::npos) << log;
+        EXPECT_EQ(log.find("C: PASS ***\n") != std::string::npos, c.pass_sent) << log;
+        // The server did get the real password: only the log hides it.
+        const std::vector<std::string> wire = server.log();
+        EXPECT_EQ(std::count(wire.begin(), wire.end(), "PASS " + password), c.pass_sent ? 1 : 0);
+      }
 }
 
 TEST_F(DebugLog, EveryLineIsTimeStampedAndTagged) {
