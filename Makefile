@@ -4,7 +4,7 @@ GENERATOR  ?= Ninja
 JOBS       ?= $(shell nproc)
 
 # Debian 12 packages the project needs to build, test, demo and benchmark.
-PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev \
+PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev libxcb1-dev \
             libgtest-dev libgmock-dev libbenchmark-dev \
             xvfb openbox x11-utils xdotool wmctrl imagemagick xauth \
             fonts-dejavu-core fonts-ipafont-gothic python3 iproute2 x11-apps \

@@ -44,16 +44,6 @@ void BM_Checkmail(benchmark::State& state) {
   state.counters["lines"] = lines;
 }
 
-// The output of `command`, or "" when it could not run.
-std::string output_of(const std::string& command) {
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-  if (!pipe) return {};
-  std::string out;
-  char chunk[256];
-  while (std::fgets(chunk, sizeof chunk, pipe.get()) != nullptr) out += chunk;
-  return out;
-}
-
 void BM_ReferenceCheck(benchmark::State& state) {
   const int size = static_cast<int>(state.range(0));
   const std::string command = "python3 " WYKE_BENCH_DIR "/reference_check.py " +
@@ -62,7 +52,7 @@ void BM_ReferenceCheck(benchmark::State& state) {
   for (auto _ : state) {
     int lines = -1;
     double seconds = 0;
-    const std::string out = output_of(command);
+    const std::string out = bench::output_of(command);
     if (std::sscanf(out.c_str(), "lines=%d seconds_per_check=%lf", &lines, &seconds) != 2) {
       state.SkipWithError(("reference client: " + out).c_str());
       return;

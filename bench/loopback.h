@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,16 @@ inline std::vector<std::string> maildrop(int size) {
   std::vector<std::string> messages;
   for (int i = 1; i <= size; ++i) messages.push_back(message(i));
   return messages;
+}
+
+// The output of `command`, or "" when it could not run.
+inline std::string output_of(const std::string& command) {
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+  if (!pipe) return {};
+  std::string out;
+  char chunk[256];
+  while (std::fgets(chunk, sizeof chunk, pipe.get()) != nullptr) out += chunk;
+  return out;
 }
 
 // One server with `size` messages, for the whole run.

@@ -182,7 +182,25 @@ int list_maildrop(POP3& mes, const std::vector<std::string>& headers) {
 // left to click; the setting itself stays as it was typed.
 float display_size(int points) { return points >= 1 ? static_cast<float>(points) : default_fontsize; }
 
-// Puts wyke_header in the text view and sizes the window to it exactly.
+// The narrowest content area whose frame still holds the window manager's
+// title and close box. Measured under openbox's default theme (screenshots,
+// xwininfo): the close box shows from 90 pixels, the whole title "wyke" from
+// 140; the rest is room for a wider title font. Narrower, a window cannot be
+// closed with the mouse.
+constexpr float title_bar_width = 160;
+
+// One line of the platform's default font: a window at least this tall
+// leaves something to click on, whatever the font size of its text.
+float default_line_height() {
+  font_height line;
+  BFont().GetHeight(&line);
+  return line.ascent + line.descent + line.leading;
+}
+
+// Puts wyke_header in the text view and sizes the window to it: exactly, as
+// far as the screen leaves room (beyond it the view scrolls and cuts long
+// lines, opened at the end, where the newest messages are), and never smaller
+// than a title bar is wide or a line of the default font is tall.
 void show_text(BWindow* window, BTextView* contents, int headers_num, int points) {
   contents->SetText(wyke_header.c_str(), static_cast<int32>(wyke_header.size()));
   BFont font;
@@ -197,7 +215,12 @@ void show_text(BWindow* window, BTextView* contents, int headers_num, int points
   if (headers_num == 0) length = height = contents->TextHeight(0, 0);
 
   contents->SetTextRect(BRect(0, 0, length, height));
-  window->ResizeTo(length, height);
+  // Sizes are a pixel short of the content area's (inclusive rectangles).
+  window->ResizeTo(std::max(length, title_bar_width - 1), std::max(height, default_line_height()));
+  contents->ScrollToOffset(static_cast<int32>(wyke_header.size()));
+  // Why the check failed, for a user who never sees stderr; none when it
+  // went well, and then a cut line shows whole under the pointer instead.
+  contents->SetToolTip(report_reason().c_str());
 }
 
 }  // namespace
@@ -246,11 +269,14 @@ void WykeWin::Quit() {
 
 WykeView::WykeView(BRect frame, const char* name, uint32 resizing_mode, uint32 flags)
     : BView(frame, name, resizing_mode, flags | B_PULSE_NEEDED) {
-  WykeTextView* contents =
-      new WykeTextView(BRect(0, 0, 100, 100), "contents", BRect(0, 0, 100, 100), B_FOLLOW_ALL, B_WILL_DRAW);
+  // As large as its parent, so that it ends where the window does: a text
+  // too large for the screen scrolls and cuts its lines at the window's edge.
+  WykeTextView* contents = new WykeTextView(BRect(0, 0, frame.Width(), frame.Height()), "contents",
+                                            BRect(0, 0, 100, 100), B_FOLLOW_ALL, B_WILL_DRAW);
   contents->MakeEditable(false);
   contents->MakeSelectable(false);
   contents->SetWordWrap(false);
+  contents->MakeScrollable(true);
   AddChild(contents);
   SetViewColor(background);
 }

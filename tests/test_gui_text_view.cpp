@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "gui/synthetic.h"
 #include "gui/text_view.h"
 #include "gui_app.h"
+#include "repeat.h"
 
 namespace {
 
@@ -16,9 +19,9 @@ using namespace wyke_test;
 class TextView : public GuiTest {
  protected:
   // A display view, as the notifier's: not editable, not selectable, no wrap.
-  BTextView* display(const std::string& text, float size) {
-    auto* view = new BTextView(BRect(0, 0, 599, 299), "display", BRect(0, 0, 599, 299), B_FOLLOW_ALL, B_WILL_DRAW);
-    owned.reset(view);
+  BTextView* display(const std::string& text, float size, BRect frame = BRect(0, 0, 599, 299)) {
+    auto* view = new BTextView(frame, "display", frame, B_FOLLOW_ALL, B_WILL_DRAW);
+    owned.emplace_back(view);
     view->MakeEditable(false);
     view->MakeSelectable(false);
     view->SetWordWrap(false);
@@ -31,12 +34,12 @@ class TextView : public GuiTest {
   }
   BTextView* field(int32 max_bytes) {
     auto* view = new BTextView(BRect(0, 0, 199, 19), "field", BRect(0, 0, 199, 19), B_FOLLOW_NONE, B_WILL_DRAW);
-    owned.reset(view);
+    owned.emplace_back(view);
     view->SetWordWrap(false);
     view->SetMaxBytes(max_bytes);
     return view;
   }
-  std::unique_ptr<BTextView> owned;  // views of no window: the test deletes them
+  std::vector<std::unique_ptr<BTextView>> owned;  // views of no window: the test deletes them
 };
 
 struct Ink {
@@ -211,3 +214,148 @@ TEST_F(TextView, WordWrapBreaksAtBlanksToFitTheTextRect) {
 }
 
 }  // namespace
+
+// --- Text larger than the view ---------------------------------------------------------
+
+// "line 1" to "line `count`", one a line.
+std::string numbered_lines(int count) {
+  std::string text;
+  for (int i = 1; i <= count; ++i) text += (i > 1 ? "\nline " : "line ") + std::to_string(i);
+  return text;
+}
+
+int32 offset_of_line(const std::string& text, int line) {
+  return line < 0 ? int32(text.size()) : int32(text.find("line " + std::to_string(line) + "\n"));
+}
+
+struct ScrollCase {
+  const char* name;
+  int lines;
+  bool scrollable;
+  std::vector<int> shown;  // lines asked for in turn; -1: the end (TextLength)
+  float top_in_lines;      // of the view's bounds afterwards, in lines past the view's own height
+  bool from_bottom;        // top_in_lines counts from the text's end: -1 is a view-high scroll short of it
+};
+
+TEST_F(TextView, ScrollingShowsTheLineAskedForAndNoMore) {
+  const std::vector<ScrollCase> cases = {
+      {"short_text_never_scrolls", 3, true, {-1}, 0, false},
+      {"the_end_shows_the_last_line_at_the_bottom", 100, true, {-1}, 0, true},
+      {"back_to_the_start", 100, true, {-1, 1}, 0, false},
+      {"a_line_below_comes_up_to_the_bottom", 100, true, {50}, 50, false},
+      {"a_line_already_shown_moves_nothing", 100, true, {-1, 99}, 0, true},
+      {"a_view_that_does_not_scroll_stays", 100, false, {-1}, 0, false},
+  };
+  for (const ScrollCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string text = numbered_lines(c.lines);
+    BTextView* view = display(text, 12, BRect(0, 0, 299, 99));
+    view->MakeScrollable(c.scrollable);
+    EXPECT_EQ(view->IsScrollable(), c.scrollable);
+    for (int line : c.shown) view->ScrollToOffset(offset_of_line(text, line));
+    const float pitch = view->TextHeight(0, 0);
+    const BRect bounds = view->Bounds();
+    const float all = view->TextHeight(0, c.lines - 1);
+    // Line n (from 1) ends at n * pitch: brought up from below, it ends at the view's bottom.
+    const float want = c.from_bottom ? all - 100 : c.top_in_lines > 0 ? c.top_in_lines * pitch - 100 : 0;
+    EXPECT_EQ(bounds.top, want);
+    EXPECT_EQ(bounds.Height(), 99) << "scrolling keeps the size";
+  }
+}
+
+TEST_F(TextView, TheWheelScrollsWithinTheText) {
+  const std::string text = numbered_lines(100);
+  BTextView* view = display(text, 12, BRect(0, 0, 299, 99));
+  view->MakeScrollable();
+  const float end = view->TextHeight(0, 99) - 100;
+  gui_synthetic::turn_wheel(*view, BPoint(10, 10), -2);
+  EXPECT_GT(view->Bounds().top, 0) << "down";
+  for (int notch = 0; notch < 200; ++notch) gui_synthetic::turn_wheel(*view, BPoint(10, 10), -1);
+  EXPECT_EQ(view->Bounds().top, end) << "no further than the end";
+  for (int notch = 0; notch < 200; ++notch) gui_synthetic::turn_wheel(*view, BPoint(10, 10), 1);
+  EXPECT_EQ(view->Bounds().top, 0) << "no further than the start";
+
+  BTextView* still = display(text, 12, BRect(0, 0, 299, 99));
+  gui_synthetic::turn_wheel(*still, BPoint(10, 10), -2);
+  EXPECT_EQ(still->Bounds().top, 0) << "a view that does not scroll";
+}
+
+TEST_F(TextView, AViewAtItsEndStaysThereAsItsWindowChangesSize) {
+  auto* window = new BWindow(BRect(40, 40, 339, 139), "scrolling", B_TITLED_WINDOW, B_NOT_RESIZABLE);
+  auto* view = new BTextView(BRect(0, 0, 299, 99), "text", BRect(0, 0, 299, 99), B_FOLLOW_ALL, B_WILL_DRAW);
+  window->AddChild(view);
+  view->MakeScrollable();
+  const std::string text = numbered_lines(200);
+  view->SetText(text.c_str());
+  view->ScrollToOffset(int32(text.size()));
+  window->Show();
+  for (float height : {59.0f, 199.0f, 99.0f}) {
+    float bottom = 0, all = 0;
+    ASSERT_TRUE(on_window_thread(*window, [&] {
+      window->ResizeTo(299, height);
+      bottom = view->Bounds().bottom;
+      all = view->TextHeight(0, 199);
+    }));
+    EXPECT_EQ(bottom + 1, all) << "height " << height;
+  }
+}
+
+TEST_F(TextView, ACutLineEndsInAnEllipsisAndShowsWholeUnderThePointer) {
+  const std::string cut = "Subject: " + repeat("word ", 100) + "end";
+  const std::string text = "From: ann\n" + cut;
+  BTextView* plain = display(text, 12, BRect(0, 0, 299, 99));
+  const gui_synthetic::Snapshot whole = gui_synthetic::snapshot(*plain);
+  BTextView* view = display(text, 12, BRect(0, 0, 299, 99));
+  view->MakeScrollable();
+  const gui_synthetic::Snapshot elided = gui_synthetic::snapshot(*view);
+  const int row = int(view->TextHeight(0, 0));  // the second line's top
+  int same_left = 0, differ_right = 0;
+  for (int y = row; y < 2 * row; ++y)
+    for (int x = 0; x < 300; ++x) {
+      if (x < 200) same_left += whole.at(x, y) == elided.at(x, y);
+      else differ_right += whole.at(x, y) != elided.at(x, y);
+    }
+  EXPECT_EQ(same_left, 200 * row) << "the start of the line is drawn as it is";
+  EXPECT_GT(differ_right, 0) << "its end gives way to the ellipsis";
+
+  struct Rest {
+    const char* name;
+    BTextView* view;
+    float y;
+    std::string tip;
+  };
+  const Rest rests[] = {
+      {"a_whole_line_has_no_tooltip", view, 2, ""},
+      {"a_cut_line_shows_whole", view, row + 2.0f, cut},
+      {"below_the_lines", view, 3.0f * row, ""},
+      {"a_view_that_does_not_scroll_cuts_nothing", plain, row + 2.0f, ""},
+  };
+  for (const Rest& r : rests) EXPECT_EQ(gui_synthetic::rest_pointer(*r.view, BPoint(50, r.y)), r.tip) << r.name;
+}
+
+TEST_F(TextView, TheViewsOwnTooltipComesFirstAndShowsAsText) {
+  const std::string cut = "Subject: " + repeat("word ", 100);
+  BTextView* view = display(cut, 12, BRect(0, 0, 299, 99));
+  view->MakeScrollable();
+  const std::string tips[] = {"Connection refused by mail.example.org:110", "<b>not bold</b> & <img src=x>"};
+  for (const std::string& tip : tips) {
+    view->SetToolTip(tip.c_str());
+    EXPECT_EQ(view->ToolTip(), tip);
+    EXPECT_EQ(gui_synthetic::rest_pointer(*view, BPoint(50, 2)), tip);
+  }
+  view->SetToolTip("");
+  EXPECT_EQ(gui_synthetic::rest_pointer(*view, BPoint(50, 2)), cut) << "the line's own again";
+}
+
+// Glyphs that reach further make a view's lines taller still; an empty line
+// is the font's own.
+TEST_F(TextView, AFontsHeightIsTheHeightOfAnEmptyLineInThatFont) {
+  for (float size : {2.0f, 10.0f, 12.0f, 30.0f}) {
+    BFont font;
+    font.SetSize(size);
+    font_height height;
+    font.GetHeight(&height);
+    BTextView* view = display("", size);
+    EXPECT_EQ(height.ascent + height.descent + height.leading, view->TextHeight(0, 0)) << size;
+  }
+}

@@ -3,8 +3,10 @@
 // finding views by name.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <thread>
 
+#include "gui/synthetic.h"
 #include "gui_app.h"
 #include "gui_probe.h"
 
@@ -122,6 +124,53 @@ TEST_F(Window, RectanglesAreInclusive) {
     window->ResizeTo(c.width, c.height);
     EXPECT_EQ(window->Bounds(), BRect(0, 0, c.width, c.height));
     EXPECT_EQ(window->Frame(), BRect(c.frame.left, c.frame.top, c.frame.left + c.width, c.frame.top + c.height));
+    window->Quit();
+  }
+}
+
+TEST_F(Window, NeverReachesPastTheAvailableAreaOfItsScreen) {
+  struct Case {
+    const char* name;
+    BRect frame;
+    float width_in_rooms, height_in_rooms;  // given to ResizeTo, in widths and heights of the room
+    bool wider, taller;                     // than the room
+    bool stays;                             // where the frame put it
+  };
+  const Case cases[] = {
+      {"fits", BRect(50, 50, 100, 100), 0.25f, 0.25f, false, false, true},
+      {"too_tall", BRect(50, 50, 100, 100), 0.25f, 40, false, true, false},
+      {"too_wide", BRect(50, 50, 100, 100), 5, 0.25f, true, false, false},
+      {"both", BRect(50, 50, 100, 100), 5, 40, true, true, false},
+      {"moved_in_from_the_bottom_right", BRect(600, 500, 700, 600), 0.5f, 0.75f, false, false, false},
+  };
+  // The frame the window manager draws around the content takes some room.
+  constexpr float decoration = 40;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BWindow* window = make(c.frame, B_NOT_RESIZABLE);
+    const BRect room = gui_synthetic::available_screen_area(*window);
+    const float width = std::floor(room.Width() * c.width_in_rooms);
+    const float height = std::floor(room.Height() * c.height_in_rooms);
+    window->ResizeTo(width, height);
+    const BRect bounds = window->Bounds();
+    const BRect frame = window->Frame();
+    EXPECT_TRUE(room.Contains(frame)) << frame.left << "," << frame.top << " " << frame.right << "," << frame.bottom;
+    if (c.taller) {
+      EXPECT_GT(bounds.Height(), room.Height() - decoration);
+    } else {
+      EXPECT_EQ(bounds.Height(), height);
+    }
+    if (c.wider) {
+      EXPECT_GT(bounds.Width(), room.Width() - decoration);
+    } else if (c.taller) {
+      EXPECT_GT(bounds.Width(), width) << "room for a scroll bar";
+      EXPECT_LE(bounds.Width(), width + 40);
+    } else {
+      EXPECT_EQ(bounds.Width(), width);
+    }
+    if (c.stays) {
+      EXPECT_EQ(frame.LeftTop(), c.frame.LeftTop());
+    }
     window->Quit();
   }
 }

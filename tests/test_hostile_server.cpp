@@ -342,7 +342,8 @@ TEST_F(HostileServer, BrokenEncodedWordsStayInTheirField) {
   std::string expected;
   for (const std::string& subject : subjects) {
     maildrop.push_back(subject + "\r\n =?UTF-8?Q?=C3?=\r\n");
-    expected += (expected.empty() ? "" : "\n") + shown_field(decode_header(subject + " =?UTF-8?Q?=C3?="));
+    if (!expected.empty()) expected += '\n';
+    expected += shown_field(decode_header(subject + " =?UTF-8?Q?=C3?="));
   }
   ScriptedPop3Server server{maildrop};
   ASSERT_TRUE(server.start("127.0.0.1", pop3port)) << server.error();

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <climits>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "gui/synthetic.h"
 #include "gui_app.h"
 #include "netns.h"
+#include "platform/report.h"
 #include "pop3_account.h"
 #include "pop3_server.h"
 #include "repeat.h"
@@ -316,7 +318,7 @@ TEST_F(Notifier, OtherPressesDoNothing) {
   EXPECT_FALSE(minimized());
 }
 
-// --- The window sized to its text -----------------------------------------------------------
+// --- The window sized to its text, within the screen ------------------------------------
 
 struct SizeCase {
   const char* name;
@@ -325,33 +327,49 @@ struct SizeCase {
   std::string text;
   int lines;          // measured for the window; 0: a square one line high
   float shown_size;   // of the font
+  bool past_screen;   // the text is larger than the screen leaves room for
 };
 
 const std::string long_subject = "Subject: " + repeat("long ", 600) + "end";
+const std::string subject_600 = "Subject: " + repeat("Quarterly ", 59) + "end";
 const std::string two_lines = "From: Ann <ann@example.org>\nSubject: Lunch";
 
-std::vector<SizeCase> size_cases() {
-  Lines many;
-  std::string many_text;
-  for (int i = 0; i < 40; ++i) {
-    many.push_back("From: sender" + std::to_string(i) + "\r\n");
-    many_text += (i ? "\nFrom: sender" : "From: sender") + std::to_string(i);
+// `count` messages, each with one From line; and the text they show.
+std::pair<Lines, std::string> senders(int count) {
+  Lines maildrop;
+  std::string text;
+  for (int i = 0; i < count; ++i) {
+    maildrop.push_back("From: sender" + std::to_string(i) + "\r\n");
+    text += (i ? "\nFrom: sender" : "From: sender") + std::to_string(i);
   }
+  return {maildrop, text};
+}
+
+std::vector<SizeCase> size_cases() {
+  const auto [many, many_text] = senders(40);
+  const auto [list, list_text] = senders(2000);
   return {
-      {"two_lines", one_message, 12, two_lines, 2, 12},
-      {"large_font", one_message, 30, two_lines, 2, 30},
-      {"font_size_zero_shows_at_the_default", one_message, 0, two_lines, 2, 12},
-      {"negative_font_size_too", one_message, -4, two_lines, 2, 12},
-      {"many_messages_make_it_tall", many, 12, many_text, 40, 12},
-      {"a_long_line_makes_it_wide_past_the_screen", {long_subject + "\r\n"}, 12, long_subject, 1, 12},
-      {"no_mail", {}, 12, "You have no mail in your maildrop.", 1, 12},
-      {"no_kept_line", {"Date: today\r\n"}, 12, "", 0, 12},
+      {"two_lines", one_message, 12, two_lines, 2, 12, false},
+      {"large_font", one_message, 30, two_lines, 2, 30, false},
+      {"font_size_zero_shows_at_the_default", one_message, 0, two_lines, 2, 12, false},
+      {"negative_font_size_too", one_message, -4, two_lines, 2, 12, false},
+      {"a_tiny_font_keeps_a_line_of_the_default_font", one_message, 2, two_lines, 2, 2, false},
+      {"many_messages_make_it_tall", many, 12, many_text, 40, 12, false},
+      {"a_long_line_is_cut_at_the_screen", {long_subject + "\r\n"}, 12, long_subject, 1, 12, true},
+      {"a_600_byte_subject_too", {subject_600 + "\r\n"}, 12, subject_600, 1, 12, true},
+      {"two_thousand_messages_open_at_the_end", list, 12, list_text, 2000, 12, true},
+      {"no_mail", {}, 12, "You have no mail in your maildrop.", 1, 12, false},
+      {"no_kept_line", {"Date: today\r\n"}, 12, "", 0, 12, false},
   };
 }
 
-TEST_F(Notifier, WindowIsExactlyAsLargeAsItsText) {
+TEST_F(Notifier, WindowIsAsLargeAsItsTextWithinTheScreenAndNeverTooSmallToHandle) {
   open();
   server.stop();
+  font_height default_line;
+  BFont().GetHeight(&default_line);
+  const float least_height = default_line.ascent + default_line.descent + default_line.leading;
+  const BRect room = gui_synthetic::available_screen_area(*window);
   for (const SizeCase& c : size_cases()) {
     SCOPED_TRACE(c.name);
     ScriptedPop3Server one{c.maildrop};
@@ -360,19 +378,59 @@ TEST_F(Notifier, WindowIsExactlyAsLargeAsItsText) {
     set_count(1);
     tick();
     BFont font;
-    BRect text_rect;
+    BRect text_rect, shown;
     on_window([&] {
       contents->GetFontAndColor(0, &font);
       text_rect = contents->TextRect();
+      shown = contents->Bounds();
     });
     EXPECT_EQ(text(), c.text);
     EXPECT_EQ(font.Size(), c.shown_size);
     EXPECT_EQ(snapshot_settings().fontsize, c.fontsize) << "the setting stays as it was";
     const BRect want = c.lines > 0 ? text_size(c.lines) : square_line();
-    EXPECT_EQ(window_size(), want);
     EXPECT_EQ(text_rect, want);
-    EXPECT_GT(want.Height(), c.lines * 12);
-    EXPECT_GT(want.Width(), c.text.size() > 1000 ? 2000 : 0);
+    EXPECT_GT(want.Height(), c.lines * c.shown_size);
+    EXPECT_GT(want.Width(), c.past_screen && c.lines == 1 ? 2000 : 0);
+    const BRect size = window_size();
+    EXPECT_LT(size.Width(), room.Width()) << "the frame needs room too";
+    EXPECT_LT(size.Height(), room.Height());
+    EXPECT_GE(size.Width() + 1, 160) << "wide enough for the title bar";
+    EXPECT_GE(size.Height(), least_height) << "a line of the default font";
+    if (!c.past_screen) {
+      EXPECT_EQ(size, BRect(0, 0, std::max(want.Width(), 159.0f), std::max(want.Height(), least_height)));
+    }
+    EXPECT_GE(shown.bottom + 1, want.Height()) << "the last line shows";
+  }
+}
+
+TEST_F(Notifier, AFailedCheckTellsWhyInTheTooltipUntilACheckGoesWell) {
+  settings(1, 0);
+  open();
+  struct Step {
+    const char* name;
+    bool accounts_file;
+    std::string text;
+    bool reason;
+  };
+  const Step steps[] = {
+      {"no_accounts_file", false, "Error", true},
+      {"the_account_back", true, two_lines, false},
+      {"gone_again", false, "Error", true},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.name);
+    if (s.accounts_file)
+      write_account(home, "127.0.0.1");
+    else
+      std::filesystem::remove(home.path("Mail/accounts"));
+    set_count(1);
+    tick();
+    std::string tip;
+    on_window([&] { tip = contents->ToolTip(); });
+    EXPECT_EQ(text(), s.text);
+    EXPECT_EQ(tip, report_reason());
+    EXPECT_EQ(tip.empty(), !s.reason) << tip;
+    EXPECT_EQ(gui_synthetic::rest_pointer(*contents, BPoint(5, 5)), tip) << "shown where the pointer rests";
   }
 }
 

@@ -9,6 +9,15 @@
 inline constexpr uint32 B_FONT_SIZE = 0x2;
 inline constexpr uint32 B_FONT_ALL = 0xFF;
 
+// Pixels of a line of text: above the baseline, below it, and the gap to
+// the next line. Their sum is the height of an empty line of a text view in
+// the font (glyphs that reach further make a line taller).
+struct font_height {
+  float ascent;
+  float descent;
+  float leading;
+};
+
 class BFont {
  public:
   // The plain font of the desktop at the platform's default size.
@@ -16,6 +25,8 @@ class BFont {
 
   void SetSize(float size) { size_ = size; }
   float Size() const { return size_; }
+  // Any thread; all zero once the application is quitting.
+  void GetHeight(font_height* height) const;
 
   friend bool operator==(const BFont&, const BFont&) = default;
 

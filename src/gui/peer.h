@@ -58,4 +58,20 @@ uint64 view_token(const QWidget* widget);
 bool stands_for_view(const QWidget* widget);
 uint32 view_resizing_mode(const QWidget* widget);
 
+// --- Tooltips ---------------------------------------------------------------------
+
+// Tooltips show text as it is, never as markup: they may hold what a server
+// or a sender wrote. A very long one is cut, with "…".
+QString plain_tool_tip_markup(const QString& text);
+void set_plain_tool_tip(QWidget& widget, const std::string& text);
+std::string plain_tool_tip(const QWidget& widget);
+
+// A widget whose content scrolls: the point of the content at its top left,
+// which is where its view's bounds begin.
+class ScrollsContent {
+ public:
+  virtual ~ScrollsContent() = default;
+  virtual QPoint scroll_origin() const = 0;
+};
+
 }  // namespace gui_detail

@@ -5,6 +5,10 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QScreen>
+#include <QTextDocumentFragment>
+#include <QToolTip>
+#include <QWheelEvent>
 #include <QWindow>
 
 #include <cmath>
@@ -120,6 +124,42 @@ std::vector<std::string> open_alerts() {
 void process_events() {
   QCoreApplication::processEvents();
   gui_detail::run_queued_calls();
+}
+
+// Qt hides a tooltip only after a delay: gone at once, the next one is news.
+void hide_tool_tips() {
+  for (QWidget* top : QApplication::topLevelWidgets())
+    if (top->inherits("QTipLabel")) top->hide();
+}
+
+std::string rest_pointer(const BView& view, BPoint where) {
+  QWidget* widget = widget_of(view);
+  if (widget == nullptr) return {};
+  hide_tool_tips();
+  const QPoint at(int(std::lround(where.x)), int(std::lround(where.y)));
+  QHelpEvent event(QEvent::ToolTip, at, widget->mapToGlobal(at));
+  QCoreApplication::sendEvent(widget, &event);
+  if (!QToolTip::isVisible()) return {};
+  const std::string shown = QTextDocumentFragment::fromHtml(QToolTip::text()).toPlainText().toStdString();
+  hide_tool_tips();
+  return shown;
+}
+
+void turn_wheel(const BView& view, BPoint where, int notches) {
+  QWidget* widget = widget_of(view);
+  if (widget == nullptr) return;
+  const QPointF at(where.x, where.y);
+  QWheelEvent event(at, widget->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton, Qt::NoModifier,
+                    Qt::NoScrollPhase, false);
+  QCoreApplication::sendEvent(widget, &event);
+  process_events();
+}
+
+BRect available_screen_area(const BWindow& window) {
+  gui_detail::run_queued_calls();
+  const QWidget* widget = peer_of(window)->widget.data();
+  const QScreen* screen = widget != nullptr ? widget->screen() : QGuiApplication::primaryScreen();
+  return gui_detail::to_brect(screen->availableGeometry());
 }
 
 Snapshot snapshot(const BView& view) {

@@ -30,6 +30,17 @@ void press_help_key(const BWindow& window);
 // The window manager's close request: what the close box does.
 void close_box(const BWindow& window);
 
+// Rests the pointer on the view at `where` until its tooltip would show;
+// returns the tooltip's text as shown (plain), empty when none shows.
+std::string rest_pointer(const BView& view, BPoint where);
+
+// Turns the mouse wheel over the view by `notches` (positive: away from the
+// user, which scrolls up).
+void turn_wheel(const BView& view, BPoint where, int notches);
+
+// Where windows may go on the window's screen: its area less the panels.
+BRect available_screen_area(const BWindow& window);
+
 // "title: text" of each alert on the screen, oldest first.
 std::vector<std::string> open_alerts();
 

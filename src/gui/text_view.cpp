@@ -104,6 +104,15 @@ void BTextView::SetAlignment(alignment how) {
   command<TextWidget>(peer(), [how](TextWidget& w) { w.set_alignment(how); });
 }
 
+void BTextView::MakeScrollable(bool scrollable) {
+  scrollable_ = scrollable;
+  command<TextWidget>(peer(), [scrollable](TextWidget& w) { w.set_scrollable(scrollable); });
+}
+
+void BTextView::ScrollToOffset(int32 offset) {
+  command<TextWidget>(peer(), [offset](TextWidget& w) { w.scroll_to(offset); });
+}
+
 void BTextView::SetMaxBytes(int32 max) {
   max_bytes_ = max;
   command<TextWidget>(peer(), [max](TextWidget& w) { w.set_max_bytes(max); });

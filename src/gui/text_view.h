@@ -56,6 +56,17 @@ class BTextView : public BView {
   bool DoesWordWrap() const { return wrap_; }
   void SetAlignment(alignment how);
   alignment Alignment() const { return alignment_; }
+  // A scrollable view keeps its text within its frame: text taller than the
+  // frame scrolls (wheel, and a scroll bar at the right edge while it is
+  // needed), and a line wider than the frame ends in "…", the whole line
+  // shown as the tooltip of its row. Off by default: text past the frame is
+  // cut off there.
+  void MakeScrollable(bool scrollable = true);
+  bool IsScrollable() const { return scrollable_; }
+  // Scrolls as little as it takes for the line holding `offset` to show;
+  // TextLength() shows the end. A view scrolled to its end stays there when
+  // its frame changes size.
+  void ScrollToOffset(int32 offset);
 
   // --- What typing may do ------------------------------------------------------------------
 
@@ -88,6 +99,7 @@ class BTextView : public BView {
   bool editable_ = true;
   bool selectable_ = true;
   bool wrap_ = true;
+  bool scrollable_ = false;
   alignment alignment_ = B_ALIGN_LEFT;
   int32 max_bytes_;
 };

@@ -4,7 +4,11 @@
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QScrollBar>
+#include <QStyle>
+#include <QToolTip>
 
 #include <algorithm>
 #include <climits>
@@ -34,6 +38,12 @@ TextWidget::TextWidget() : font_(to_qfont(BFont())), max_bytes_(INT_MAX) {
 void TextWidget::set_text(std::string bytes) {
   bytes_ = std::move(bytes);
   caret_ = anchor_ = 0;
+  follow_end_ = false;
+  if (bar_) {
+    adjusting_ = true;
+    bar_->setValue(0);
+    adjusting_ = false;
+  }
   lay_out();
 }
 
@@ -83,6 +93,65 @@ void TextWidget::set_max_bytes(int max) { max_bytes_ = std::max(0, max); }
 
 void TextWidget::set_refused(uint8 first_byte, bool refused) { refused_[first_byte] = refused; }
 
+// --- Bounded by its frame ------------------------------------------------------------------
+
+void TextWidget::set_scrollable(bool scrollable) {
+  if (scrollable == (bar_ != nullptr)) return;
+  if (!scrollable) {
+    delete bar_;
+    bar_ = nullptr;
+    follow_end_ = false;
+  } else {
+    bar_ = new QScrollBar(Qt::Vertical, this);
+    bar_->hide();
+    // A secondary click on the bar is the view's, as anywhere on it.
+    bar_->setContextMenuPolicy(Qt::NoContextMenu);
+    connect(bar_, &QScrollBar::valueChanged, this, [this](int value) {
+      if (!adjusting_) follow_end_ = value == bar_->maximum();
+      update();
+    });
+  }
+  update_scroll_bar();
+  update();
+}
+
+void TextWidget::scroll_to(int offset) {
+  if (!bar_) return;
+  update_scroll_bar();  // the size may have changed while the view was hidden
+  const int top = text_rect_.top() + line_of(offset) * pitch_;
+  int value = bar_->value();
+  if (top < value) value = top;
+  if (top + pitch_ > value + height()) value = top + pitch_ - height();
+  adjusting_ = true;
+  bar_->setValue(value);
+  adjusting_ = false;
+  follow_end_ = bar_->value() == bar_->maximum();
+}
+
+QPoint TextWidget::scroll_origin() const { return QPoint(0, bar_ ? bar_->value() : 0); }
+
+int TextWidget::top_of(int row) const { return text_rect_.top() + row * pitch_ - scroll_origin().y(); }
+
+int TextWidget::room() const { return bar_ && bar_->isVisibleTo(this) ? bar_->x() : width(); }
+
+bool TextWidget::elided(const Line& line) const {
+  return bar_ != nullptr && origin(line) - line.lead + line.width > room();
+}
+
+// The bar shows when the lines reach below the view, at its right edge.
+void TextWidget::update_scroll_bar() {
+  if (!bar_) return;
+  const int extent = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+  const int overflow = std::max(0, text_rect_.top() + line_count() * pitch_ - height());
+  adjusting_ = true;
+  bar_->setRange(0, overflow);
+  bar_->setPageStep(std::max(1, height()));
+  bar_->setSingleStep(std::max(1, pitch_));
+  if (follow_end_) bar_->setValue(overflow);
+  adjusting_ = false;
+  bar_->setGeometry(width() - extent, 0, extent, height());
+  bar_->setVisible(overflow > 0);
+}
 
 // --- Lines -------------------------------------------------------------------------------
 
@@ -106,6 +175,7 @@ void TextWidget::lay_out() {
     descent = std::max(descent, line.drop);
   }
   pitch_ = std::max(metrics.lineSpacing(), ascent_ + descent);
+  update_scroll_bar();
   update();
 }
 
@@ -176,7 +246,7 @@ int TextWidget::x_of(const Line& line, int offset) const {
 }
 
 int TextWidget::offset_at(const QPoint& at) const {
-  const int row = pitch_ > 0 ? (at.y() - text_rect_.top()) / pitch_ : 0;
+  const int row = pitch_ > 0 ? (at.y() + scroll_origin().y() - text_rect_.top()) / pitch_ : 0;
   const Line& line = lines_[static_cast<std::size_t>(std::clamp(row, 0, line_count() - 1))];
   int best = line.begin;
   for (int offset = line.begin; offset <= line.end; offset = next_character(offset)) {
@@ -267,25 +337,60 @@ void TextWidget::copy() const {
 
 // --- Events ------------------------------------------------------------------------------
 
-void TextWidget::paintEvent(QPaintEvent*) {
+bool TextWidget::event(QEvent* event) {
+  // A tooltip of the view's own comes first; otherwise a cut line shows whole.
+  if (event->type() != QEvent::ToolTip || !toolTip().isEmpty() || !bar_) return QWidget::event(event);
+  const auto* help = static_cast<QHelpEvent*>(event);
+  const int below_top = help->pos().y() - top_of(0);
+  const int row = pitch_ > 0 && below_top >= 0 ? below_top / pitch_ : -1;
+  if (row >= 0 && row < line_count() && elided(lines_[static_cast<std::size_t>(row)])) {
+    QToolTip::showText(help->globalPos(), plain_tool_tip_markup(lines_[static_cast<std::size_t>(row)].text), this,
+                       QRect(0, top_of(row), room(), pitch_));
+  } else {
+    QToolTip::hideText();
+    event->ignore();
+  }
+  return true;
+}
+
+// Only the lines the damage reaches are drawn: a long text costs what shows.
+void TextWidget::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
   painter.setFont(font_);
+  const QFontMetrics metrics(font_);
   const auto [start, end] = selection();
-  for (int i = 0; i < line_count(); ++i) {
+  const QRect damage = event->rect();
+  const int first = pitch_ > 0 ? std::max(0, (damage.top() - top_of(0)) / pitch_) : 0;
+  for (int i = first; i < line_count(); ++i) {
     const Line& line = lines_[static_cast<std::size_t>(i)];
-    const int top = text_rect_.top() + i * pitch_;
+    const int top = top_of(i);
+    if (top > damage.bottom()) break;
     const int from = std::max(start, line.begin);
     const int to = std::min(end, line.end);
     if (selectable_ && from < to)
       painter.fillRect(QRect(x_of(line, from), top, x_of(line, to) - x_of(line, from), pitch_), selection_colour());
     painter.setPen(color_);
-    painter.drawText(QPoint(origin(line), top + ascent_), line.text);
+    const QString shown =
+        elided(line) ? metrics.elidedText(line.text, Qt::ElideRight, room() - origin(line)) : line.text;
+    painter.drawText(QPoint(origin(line), top + ascent_), shown);
   }
   if (editable_ && hasFocus()) {
     const int row = line_of(caret_);
     const Line& line = lines_[static_cast<std::size_t>(row)];
-    painter.fillRect(QRect(x_of(line, caret_), text_rect_.top() + row * pitch_, 1, pitch_), color_);
+    painter.fillRect(QRect(x_of(line, caret_), top_of(row), 1, pitch_), color_);
   }
+}
+
+void TextWidget::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  update_scroll_bar();
+}
+
+void TextWidget::wheelEvent(QWheelEvent* event) {
+  if (bar_ && bar_->isVisibleTo(this))
+    QCoreApplication::sendEvent(bar_, event);
+  else
+    event->ignore();
 }
 
 void TextWidget::keyPressEvent(QKeyEvent* event) {

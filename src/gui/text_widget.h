@@ -12,11 +12,14 @@
 #include <utility>
 #include <vector>
 
+#include "gui/peer.h"
 #include "gui/text_view.h"
+
+class QScrollBar;
 
 namespace gui_detail {
 
-class TextWidget : public QWidget {
+class TextWidget : public QWidget, public ScrollsContent {
  public:
   static QWidget* make() { return new TextWidget; }
   TextWidget();
@@ -44,13 +47,22 @@ class TextWidget : public QWidget {
   void delete_selection();
   void place_caret(const QPoint& at);
 
+  // --- Bounded by its frame ----------------------------------------------------------------
+  void set_scrollable(bool scrollable);
+  // Scrolls as little as it takes for the line holding `offset` to show.
+  void scroll_to(int offset);
+  QPoint scroll_origin() const override;
+
   // --- Measuring -------------------------------------------------------------------------------
   int line_count() const { return static_cast<int>(lines_.size()); }
   int line_width(int line) const;
   int text_height(int from, int to) const;
 
  protected:
+  bool event(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -84,6 +96,10 @@ class TextWidget : public QWidget {
   void insert_typed(const QString& typed);
   void replace_selection(const std::string& bytes);
   void copy() const;
+  int top_of(int row) const;  // of a line's row, scrolling included
+  int room() const;           // width the lines may paint in
+  bool elided(const Line& line) const;
+  void update_scroll_bar();
 
   std::string bytes_;
   QFont font_;
@@ -103,6 +119,11 @@ class TextWidget : public QWidget {
   std::vector<Line> lines_;
   int pitch_ = 0;
   int ascent_ = 0;
+  // Scrollable views only: the bar, and whether the view keeps showing the
+  // end of its text as its size changes (it was last scrolled there).
+  QScrollBar* bar_ = nullptr;
+  bool follow_end_ = false;
+  bool adjusting_ = false;  // the bar moves because the view moves it
 };
 
 }  // namespace gui_detail

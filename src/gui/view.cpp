@@ -80,8 +80,12 @@ BRect BView::Frame() const {
 }
 
 BRect BView::Bounds() const {
-  const BRect frame = Frame();
-  return BRect(0, 0, frame.Width(), frame.Height());
+  const QRect fallback = gui_detail::to_qrect(frame_);
+  const QRect bounds = query<QWidget>(peer_, QRect(QPoint(0, 0), fallback.size()), [](QWidget& w) {
+    const auto* scrolls = dynamic_cast<const gui_detail::ScrollsContent*>(&w);
+    return QRect(scrolls ? scrolls->scroll_origin() : QPoint(0, 0), w.size());
+  });
+  return gui_detail::to_brect(bounds);
 }
 
 void BView::SetViewColor(rgb_color color) {
@@ -92,6 +96,16 @@ void BView::SetViewColor(rgb_color color) {
     w.setPalette(palette);
     w.setAutoFillBackground(true);
   });
+}
+
+void BView::SetToolTip(const char* text) {
+  command<QWidget>(peer_, [tip = std::string(text == nullptr ? "" : text)](QWidget& w) {
+    gui_detail::set_plain_tool_tip(w, tip);
+  });
+}
+
+std::string BView::ToolTip() const {
+  return query<QWidget>(peer_, std::string(), [](QWidget& w) { return gui_detail::plain_tool_tip(w); });
 }
 
 void BView::attach(BWindow* window) {

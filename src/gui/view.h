@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "gui/geometry.h"
@@ -69,7 +70,7 @@ class BView : public BHandler {
 
   // Where the view is now (it follows its parent), in the parent's coordinates.
   BRect Frame() const;
-  // The view's own rectangle: origin 0, 0.
+  // The view's own rectangle: origin 0, 0, or where its content is scrolled to.
   BRect Bounds() const;
 
   // --- Colour ---------------------------------------------------------------------------
@@ -80,6 +81,12 @@ class BView : public BHandler {
     SetViewColor(rgb_color{red, green, blue, alpha});
   }
   rgb_color ViewColor() const { return view_color_; }
+
+  // --- Tooltip ----------------------------------------------------------------------------
+
+  // Shown when the pointer rests on the view; empty: none of the view's own.
+  void SetToolTip(const char* text);
+  std::string ToolTip() const;
 
  protected:
   // For the kit's own views: `make_widget` builds the Qt widget that stands

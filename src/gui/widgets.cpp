@@ -2,11 +2,18 @@
 
 #include <QCloseEvent>
 #include <QMouseEvent>
+#include <QScreen>
+#include <QStyle>
+#include <QTimer>
+#include <QWindow>
+
+#include <algorithm>
 
 #include "gui/follow.h"
 #include "gui/peer.h"
 #include "gui/port.h"
 #include "gui/workspaces.h"
+#include "gui/x11_restore.h"
 
 namespace gui_detail {
 
@@ -61,14 +68,47 @@ void WindowWidget::setup(std::shared_ptr<Port> port, const QString& title, windo
 }
 
 void WindowWidget::resize_content(const QSize& size) {
-  if (fixed_size_)
-    setFixedSize(size);
-  else
-    resize(size);
-  relayout(this);
+  wanted_ = size;
+  fit_to_screen();
+}
+
+// A window never reaches past the part of its screen that panels leave free:
+// a content area taller than that room is cut to it and gets the width of a
+// scroll bar more (its views scroll), one wider is cut too, and a frame that
+// sticks out is moved back in. Frames are known only once the window manager
+// has framed the window: until then those of the last window it framed stand
+// in, and the fit is done again when the frame changes.
+void WindowWidget::fit_to_screen() {
+  if (!wanted_.isValid()) return;
+  const QRect area = screen()->availableGeometry();
+  const QMargins frame = frame_margins();
+  known_margins_ = frame;
+  const QSize room = area.size().shrunkBy(frame).expandedTo(QSize(1, 1));
+  QSize size = wanted_;
+  if (size.height() > room.height()) size.rwidth() += style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+  size = size.boundedTo(room);
+  if (size != this->size()) {
+    if (fixed_size_)
+      setFixedSize(size);
+    else
+      resize(size);
+    relayout(this);
+  }
+  const QRect outer(pos(), size.grownBy(frame));
+  const QPoint inside(std::clamp(outer.left(), area.left(), std::max(area.left(), area.right() + 1 - outer.width())),
+                      std::clamp(outer.top(), area.top(), std::max(area.top(), area.bottom() + 1 - outer.height())));
+  if (inside != outer.topLeft()) move(inside);
+}
+
+QMargins WindowWidget::frame_margins() const {
+  static QMargins last_framed;  // Qt thread only
+  const QMargins own = windowHandle() != nullptr ? windowHandle()->frameMargins() : QMargins();
+  if (!own.isNull()) last_framed = own;
+  return own.isNull() ? last_framed : own;
 }
 
 void WindowWidget::minimize(bool minimize) {
+  if (!minimize && isMinimized() && isVisible()) ask_window_manager_to_restore(*this);
   Qt::WindowStates states = windowState();
   states.setFlag(Qt::WindowMinimized, minimize);
   setWindowState(states);
@@ -83,6 +123,30 @@ void WindowWidget::closeEvent(QCloseEvent* event) {
 void WindowWidget::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   relayout(this);
+}
+
+void WindowWidget::moveEvent(QMoveEvent* event) {
+  QWidget::moveEvent(event);
+  if (frame_margins() != known_margins_) fit_to_screen();
+}
+
+// The window manager frames a window shown for the first time soon after,
+// and tells Qt the frame's size, but a window it leaves where it was hears
+// nothing of it: the frame is looked at a few times until it is known.
+void WindowWidget::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  fit_to_screen();
+  const bool framed = windowHandle() != nullptr && !windowHandle()->frameMargins().isNull();
+  frame_looks_left_ = framed ? 0 : frame_looks;
+  if (!framed) look_at_frame();
+}
+
+void WindowWidget::look_at_frame() {
+  if (frame_margins() != known_margins_) {
+    fit_to_screen();
+    frame_looks_left_ = 0;
+  }
+  if (frame_looks_left_-- > 0) QTimer::singleShot(frame_look_interval_ms, this, &WindowWidget::look_at_frame);
 }
 
 }  // namespace gui_detail

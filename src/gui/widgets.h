@@ -42,7 +42,10 @@ class WindowWidget : public ViewWidget {
   void setup(std::shared_ptr<Port> port, const QString& title, window_type type, uint32 flags, uint32 workspaces);
   const std::shared_ptr<Port>& port() const { return port_; }
 
+  // The content area becomes `size`, as far as the screen leaves room for it.
   void resize_content(const QSize& size);
+  // Restoring never takes the focus: a window that had it before it was
+  // minimized is activated by the program if it wants it back.
   void minimize(bool minimize);
   void set_close_action(void (*action)()) { close_action_ = action; }
 
@@ -51,11 +54,25 @@ class WindowWidget : public ViewWidget {
   // stays until the window quits.
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
+  void fit_to_screen();
+  QMargins frame_margins() const;
+  void look_at_frame();
+
+  // Two seconds of looking for the frame, well past a window manager's
+  // usual few milliseconds.
+  static constexpr int frame_looks = 40;
+  static constexpr int frame_look_interval_ms = 50;
+
   std::shared_ptr<Port> port_;
   bool fixed_size_ = false;
   void (*close_action_)() = nullptr;
+  QSize wanted_;            // the content size the program asked for
+  QMargins known_margins_;  // the frame the last fit allowed for
+  int frame_looks_left_ = 0;
 };
 
 }  // namespace gui_detail

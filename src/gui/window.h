@@ -36,8 +36,9 @@ class BWindow : public BLooper {
 
   void Show();
   bool IsHidden() const;
-  // True minimizes (iconifies), false restores. A window not shown yet stays
-  // hidden and shows in that state.
+  // True minimizes (iconifies), false restores, leaving the focus where it
+  // is (Activate gives it). A window not shown yet stays hidden and shows in
+  // that state.
   void Minimize(bool minimize);
   bool IsMinimized() const;
   // True raises the window and gives it the focus. False leaves the focus
@@ -47,7 +48,9 @@ class BWindow : public BLooper {
 
   // --- Geometry ---------------------------------------------------------------------------
 
-  // The content area becomes width + 1 by height + 1 pixels; the views follow.
+  // The content area becomes width + 1 by height + 1 pixels, as far as the
+  // available area of the screen (without panels) leaves room for it and its
+  // frame; the views follow. Cut in height, it gets a scroll bar's width more.
   void ResizeTo(float width, float height);
   // The content area: origin 0, 0.
   BRect Bounds() const;

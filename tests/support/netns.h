@@ -1,5 +1,6 @@
 // A private network namespace for the test process, so tests may listen on
-// port 110 of their own loopback without root and without meeting a real server.
+// port 110 of their own loopback without root and without meeting a real server,
+// and a private mount namespace in which /etc/hosts names a test host.
 #pragma once
 
 #include <string>
@@ -17,6 +18,18 @@ bool enter_private_network();
 // True once enter_private_network() has succeeded.
 bool have_private_network();
 const std::string& netns_failure();
+
+// A server that must tell its own address from its client's (one that trusts
+// a client on its own address) listens on test_host_address under
+// test_host_name, while clients connect from 127.0.0.1. The private
+// /etc/hosts maps the name; /etc/passwd and /etc/group name the test's own ids
+// where the system files do not, for servers that look their user up.
+inline constexpr const char* test_host_name = "pop.wyke.test";
+inline constexpr const char* test_host_address = "127.0.0.2";
+
+// True once enter_private_network() has also made those private files.
+bool have_private_hosts();
+const std::string& private_hosts_failure();
 
 }  // namespace wyke_test
 

@@ -1,0 +1,170 @@
+// Checks over TLS against a real Dovecot in a private network:
+//
+// - over a link with a 20 ms round trip (a delaying proxy), 200 messages:
+//   the notifier's check in mode `tls` (pipelined TOPs) beside the reference
+//   client reference_check.py on Python's poplib.POP3_SSL (one command at a
+//   time), both through the same proxy to the same server in the same run;
+//   wall time over the round trip gives the round trips each one needs, and
+//   the same checks without the proxy tell the time spent computing;
+// - on plain loopback, 2,000 messages: the CPU of the check's thread in mode
+//   `tls` and in mode `none`, which the server allows to a client on its own
+//   address only.
+//
+// Each side reports its best single check.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "delay_proxy.h"
+#include "dovecot_server.h"
+#include "loopback.h"
+#include "netns.h"
+#include "temp_config.h"
+#include "wyke.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto one_way = 10ms;
+const std::vector<std::string> headers = {"From:", "Subject:"};
+
+// The server of the current maildrop size; a new size replaces it, since
+// every instance listens on the same ports.
+wyke_test::DovecotServer& dovecot(int size) {
+  static std::unique_ptr<wyke_test::DovecotServer> server;
+  static int served = -1;
+  if (served != size) {
+    server.reset();
+    server = std::make_unique<wyke_test::DovecotServer>(bench::maildrop(size));
+    server->also_listen_on_client_address();
+    if (!server->start()) {
+      std::fprintf(stderr, "dovecot: %s\n", server->error().c_str());
+      std::exit(1);
+    }
+    served = size;
+  }
+  return *server;
+}
+
+// The accounts file of the run's settings folder.
+void use_account(const std::string& host, const std::string& security, int port, const std::string& cafile) {
+  static wyke_test::TempConfigHome home;
+  std::string text = "[account]\nhost = " + host + "\nuser = " + wyke_test::DovecotServer::user +
+                     "\npassword = " + wyke_test::DovecotServer::password + "\nsecurity = " + security + "\n";
+  if (port != 0) text += "port = " + std::to_string(port) + "\n";
+  if (!cafile.empty()) text += "cafile = " + cafile + "\n";
+  home.write("Mail/accounts", text, 0600);
+}
+
+bench::DelayProxy& proxy() {
+  static bench::DelayProxy delayed(wyke_test::test_host_address, wyke_test::test_host_address,
+                                   wyke_test::DovecotServer::tls_port, one_way);
+  if (!delayed.listening()) {
+    std::fprintf(stderr, "delaying proxy: cannot listen\n");
+    std::exit(1);
+  }
+  return delayed;
+}
+
+// range(0): 1 through the delaying proxy, 0 straight to the server's port.
+int tls_port(const benchmark::State& state) {
+  return state.range(0) == 1 ? proxy().port() : wyke_test::DovecotServer::tls_port;
+}
+
+int expected_lines(int size) { return 2 * size; }
+
+void report_lines(benchmark::State& state, int lines, int size) {
+  if (lines != expected_lines(size)) state.SkipWithError(("listed " + std::to_string(lines) + " lines").c_str());
+  state.counters["lines"] = lines;
+}
+
+void BM_TlsCheck(benchmark::State& state) {
+  const int size = static_cast<int>(state.range(1));
+  const std::string cafile = dovecot(size).ca_file();
+  use_account(wyke_test::test_host_name, "tls", tls_port(state), cafile);
+  int lines = 0;
+  for (auto _ : state) lines = WykeView::checkmail(headers);
+  report_lines(state, lines, size);
+}
+
+void BM_ReferenceTlsCheck(benchmark::State& state) {
+  const int size = static_cast<int>(state.range(1));
+  const std::string command = "python3 " WYKE_BENCH_DIR "/reference_check.py " + std::to_string(tls_port(state)) +
+                              " " + wyke_test::DovecotServer::user + " " + wyke_test::DovecotServer::password +
+                              " 3 " + wyke_test::test_host_name + " " + dovecot(size).ca_file();
+  for (auto _ : state) {
+    int lines = -1;
+    double seconds = 0;
+    const std::string out = bench::output_of(command);
+    if (std::sscanf(out.c_str(), "lines=%d seconds_per_check=%lf", &lines, &seconds) != 2) {
+      state.SkipWithError(("reference client: " + out).c_str());
+      return;
+    }
+    state.SetIterationTime(seconds);
+    report_lines(state, lines, size);
+  }
+}
+
+// range(0): 1 for `tls` (port 995 under the test host name), 0 for `none`
+// (port 110 on the client's own address); range(1): messages.
+void BM_CheckCpu(benchmark::State& state) {
+  const bool tls = state.range(0) == 1;
+  const int size = static_cast<int>(state.range(1));
+  const std::string cafile = dovecot(size).ca_file();
+  if (tls)
+    use_account(wyke_test::test_host_name, "tls", 0, cafile);
+  else
+    use_account("127.0.0.1", "none", 0, "");
+  int lines = 0;
+  for (auto _ : state) lines = WykeView::checkmail(headers);
+  report_lines(state, lines, size);
+}
+
+double smallest(const std::vector<double>& values) { return *std::min_element(values.begin(), values.end()); }
+
+BENCHMARK(BM_TlsCheck)
+    ->ArgNames({"delayed", "messages"})
+    ->Args({0, 200})
+    ->Args({1, 200})
+    ->Iterations(1)
+    ->Repetitions(5)
+    ->ComputeStatistics("min", smallest)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReferenceTlsCheck)
+    ->ArgNames({"delayed", "messages"})
+    ->Args({0, 200})
+    ->Args({1, 200})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CheckCpu)
+    ->ArgNames({"tls", "messages"})
+    ->Args({0, 2000})
+    ->Args({1, 2000})
+    ->Iterations(1)
+    ->Repetitions(5)
+    ->ComputeStatistics("min", smallest)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // First, while the process has one thread.
+  if (!wyke_test::enter_private_network() || !wyke_test::DovecotServer::unavailable().empty()) {
+    std::fprintf(stderr, "bench_tls: cannot run Dovecot here: %s\n",
+                 wyke_test::DovecotServer::unavailable().c_str());
+    return 77;
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

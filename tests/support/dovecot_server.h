@@ -1,0 +1,73 @@
+// A real Dovecot POP3 server started by a test: its own configuration,
+// certificates, maildrop, sockets, state and log in a temporary folder, run
+// as the test's own user inside the test's private network, never touching
+// the system's Dovecot configuration or service.
+//
+// It listens on test_host_address (netns.h) under test_host_name, on port
+// 110 (STARTTLS offered) and 995 (TLS from the first byte), with
+// `ssl = required` and `disable_plaintext_auth = yes`: a client on another
+// address (the tests' 127.0.0.1) may log in only over TLS, as on a stock
+// server reached over a network.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace wyke_test {
+
+class DovecotServer {
+ public:
+  static constexpr const char* user = "alice";
+  static constexpr const char* password = "secret";
+  static constexpr std::uint16_t starttls_port = 110;
+  static constexpr std::uint16_t tls_port = 995;
+
+  // `maildrop`: the messages in the order the server lists them, lines
+  // ending in CR LF or LF.
+  explicit DovecotServer(std::vector<std::string> maildrop);
+  ~DovecotServer();
+  DovecotServer(const DovecotServer&) = delete;
+  DovecotServer& operator=(const DovecotServer&) = delete;
+
+  // Why Dovecot cannot run here (no dovecot or openssl command, no private
+  // network or hosts file), or "" when it can: the tests skip with it.
+  static std::string unavailable();
+
+  // Also listens on 127.0.0.1, where a client on the same address counts as
+  // secure and may log in in plain text. Before start(); for comparisons of
+  // plain and TLS sessions with one server.
+  void also_listen_on_client_address() { plain_loopback_ = true; }
+
+  // Writes everything and starts `dovecot -F`, waiting (bounded) until both
+  // ports accept. False with the reason and the log in error().
+  bool start();
+  // Ends the server by its process id, bounded; the destructor calls it.
+  void stop();
+
+  const std::string& error() const { return error_; }
+  // The throw-away CA that signed the server's certificate (PEM), made by
+  // the openssl command at start(): what a client trusts.
+  std::string ca_file() const { return dir_ + "/ca.crt"; }
+  // The SHA-256 fingerprint of the server's certificate as
+  // `openssl x509 -fingerprint -sha256` prints it ("AB:CD:...").
+  const std::string& fingerprint() const { return fingerprint_; }
+  // What the server logged so far: logins, refusals, errors.
+  std::string log() const;
+
+ private:
+  bool write_files();
+  bool make_certificates();
+  bool wait_until_listening();
+
+  std::vector<std::string> maildrop_;
+  bool plain_loopback_ = false;
+  std::string dir_;
+  std::string error_;
+  std::string fingerprint_;
+  pid_t pid_ = -1;
+};
+
+}  // namespace wyke_test
