@@ -8,9 +8,11 @@ PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev libxcb1-
             libgtest-dev libgmock-dev libbenchmark-dev \
             xvfb openbox x11-utils xdotool wmctrl imagemagick xauth \
             fonts-dejavu-core fonts-ipafont-gothic python3 iproute2 x11-apps \
-            libssl-dev openssl dovecot-core dovecot-pop3d ccache
+            libssl-dev openssl dovecot-core dovecot-pop3d ccache \
+            librsvg2-bin dpkg-dev fakeroot file lintian desktop-file-utils \
+            appstream man-db groff-base
 
-.PHONY: deps build test demo run bench fuzz sanitize clean
+.PHONY: deps build test demo run bench fuzz sanitize package package-check clean
 
 deps:
 	@./tools/deps.sh $(PACKAGES)
@@ -55,6 +57,22 @@ sanitize: deps
 	cmake -S . -B build-tsan -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWYKE_SANITIZE=thread
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && ctest --output-on-failure -j $(JOBS) -R '$(TSAN_SUITES)' -E '^e2e_'
+
+# The Debian package, compiled with Debian's own hardening flags, as a
+# distribution would: build-package/wyke_<version>_amd64.deb.
+PACKAGE_FLAGS    = DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
+PACKAGE_CXXFLAGS = $(shell $(PACKAGE_FLAGS) CXXFLAGS) $(shell $(PACKAGE_FLAGS) CPPFLAGS)
+PACKAGE_LDFLAGS  = $(shell $(PACKAGE_FLAGS) LDFLAGS)
+package: deps
+	cmake -S . -B build-package -G $(GENERATOR) -DCMAKE_BUILD_TYPE=None -DWYKE_TESTS=OFF \
+	  -DCMAKE_CXX_FLAGS="$(PACKAGE_CXXFLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(PACKAGE_LDFLAGS)"
+	cmake --build build-package -j $(JOBS) --target wyke wyke_data
+	cd build-package && cpack
+
+# The package installed into this system and checked there, then removed
+# (as root; skipped otherwise). Also runs lintian on it.
+package-check: package
+	./tests/package_check.sh build-package
 
 clean:
 	rm -rf $(BUILD) build-*

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Installs the Debian packages named as arguments that are not installed yet.
-# As root it uses apt-get; otherwise it prints the command to run.
+# As root it uses apt-get; otherwise it prints the command to run as root.
 missing=""
 for p in "$@"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
@@ -8,7 +8,8 @@ done
 [ -z "$missing" ] && exit 0
 if [ "$(id -u)" -ne 0 ]; then
   echo "wyke: missing Debian packages:$missing"
-  echo "wyke: install them with: sudo apt-get install --no-install-recommends$missing"
+  echo "wyke: install them as root with: apt-get install --no-install-recommends$missing"
+  echo "wyke: (or, where sudo is set up: sudo apt-get install --no-install-recommends$missing)"
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive

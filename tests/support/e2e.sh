@@ -116,11 +116,12 @@ stop_server() {
   wait "$server_pid" 2>/dev/null || true
 }
 
-# start SETTINGS_DIR [SECONDS]: the notifier; its window id in $window once it
-# shows, within SECONDS (20 by default).
-wyke_pid="" window=""
+# start SETTINGS_DIR [SECONDS]: the notifier, with the options in the array
+# wyke_options; its window id in $window once it shows, within SECONDS (20 by
+# default). What it prints goes to $work/wyke.out.
+wyke_pid="" window="" wyke_options=()
 start() {
-  XDG_CONFIG_HOME=$1 "$WYKE_BINARY" >"$work/wyke.out" 2>&1 &
+  XDG_CONFIG_HOME=$1 "$WYKE_BINARY" "${wyke_options[@]}" >"$work/wyke.out" 2>&1 &
   wyke_pid=$!
   pids+=("$wyke_pid")
   wait_until "${2:-20}" has_window wyke || fail "no notifier window: $(cat "$work/wyke.out")"
