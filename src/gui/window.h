@@ -73,7 +73,7 @@ class BWindow : public BLooper {
 
   // `action` runs on the GUI thread the moment the close box is used, before
   // the window's own thread (perhaps busy) hears of it. It must be quick and
-  // safe from any thread. Not a BeOS call: a notifier blocked on the network
+  // safe from any thread. An addition of ours: a notifier blocked on the network
   // needs it to close at once.
   void SetCloseAction(void (*action)());
 
