@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/regular_file.h"
 #include "platform/report.h"
@@ -140,26 +141,28 @@ status_t store_password(mail_pop_account& account, std::string_view value) {
   return store(account.pop_password, value);
 }
 
+// A key whose value is one word of a fixed list, each naming a setting.
+template <class Setting, Setting mail_pop_account::*member, std::size_t n>
+status_t store_choice(mail_pop_account& account, std::string_view value,
+                      const std::pair<std::string_view, Setting> (&choices)[n]) {
+  for (const auto& [word, setting] : choices) {
+    if (value != word) continue;
+    account.*member = setting;
+    return B_OK;
+  }
+  return B_BAD_VALUE;
+}
+
 status_t store_security(mail_pop_account& account, std::string_view value) {
-  if (value == "none")
-    account.security = pop_security::none;
-  else if (value == "starttls")
-    account.security = pop_security::starttls;
-  else if (value == "tls")
-    account.security = pop_security::tls;
-  else
-    return B_BAD_VALUE;
-  return B_OK;
+  static constexpr std::pair<std::string_view, pop_security> words[] = {
+      {"none", pop_security::none}, {"starttls", pop_security::starttls}, {"tls", pop_security::tls}};
+  return store_choice<pop_security, &mail_pop_account::security>(account, value, words);
 }
 
 status_t store_auth(mail_pop_account& account, std::string_view value) {
-  if (value == "user")
-    account.auth = pop_auth::user;
-  else if (value == "xoauth2")
-    account.auth = pop_auth::xoauth2;
-  else
-    return B_BAD_VALUE;
-  return B_OK;
+  static constexpr std::pair<std::string_view, pop_auth> words[] = {{"user", pop_auth::user},
+                                                                    {"xoauth2", pop_auth::xoauth2}};
+  return store_choice<pop_auth, &mail_pop_account::auth>(account, value, words);
 }
 
 status_t store_port(mail_pop_account& account, std::string_view value) {
