@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdint>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -129,6 +129,16 @@ TEST_F(DebugLog, ShowsTheExchangeButNeverThePassword) {
       }
 }
 
+// "wyke: 12:34:56.789 C: ..." (or "S:", or "*" for a note).
+bool stamped_and_tagged(const std::string& line) {
+  const std::string shape = "wyke: 00:00:00.000 ";
+  if (line.size() < shape.size() + 2) return false;
+  for (std::size_t i = 0; i < shape.size(); ++i)
+    if (shape[i] == '0' ? !std::isdigit(static_cast<unsigned char>(line[i])) : line[i] != shape[i]) return false;
+  const std::string tag = line.substr(shape.size(), 3);
+  return tag == "C: " || tag == "S: " || tag.rfind("* ", 0) == 0;
+}
+
 TEST_F(DebugLog, EveryLineIsTimeStampedAndTagged) {
   const Mode& mode = modes[2];  // notes, and lines before and after the handshake
   ScriptedPop3Server server{{"Subject: one\r\n"}};
@@ -137,10 +147,9 @@ TEST_F(DebugLog, EveryLineIsTimeStampedAndTagged) {
   account(mode);
   const std::string log = logged_check();
   ASSERT_FALSE(log.empty());
-  const std::regex line("wyke: \\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d (C:|S:|\\*) .*");
   std::size_t begin = 0;
   for (std::size_t end = log.find('\n'); end != std::string::npos; begin = end + 1, end = log.find('\n', begin))
-    EXPECT_TRUE(std::regex_match(log.substr(begin, end - begin), line)) << log.substr(begin, end - begin);
+    EXPECT_TRUE(stamped_and_tagged(log.substr(begin, end - begin))) << log.substr(begin, end - begin);
   EXPECT_EQ(begin, log.size()) << "the log ends with a whole line";
   EXPECT_NE(log.find("S: +OK POP3 server ready\n"), std::string::npos) << log;
   EXPECT_NE(log.find("C: STLS\n"), std::string::npos) << log;
