@@ -50,13 +50,17 @@ fuzz: deps
 # scripts stay out of that: Qt's own X11 and D-Bus threads, which the
 # sanitizer cannot see into, make reports that are not the program's.
 TSAN_SUITES ?= gui|config|wyke|checkmail|notifier
+# Windows as large as the screen make Qt scale and convert their images on
+# its own thread pool, whose locking the sanitizer cannot see: it reports
+# races inside Qt alone. Those two tests run in the other builds.
+TSAN_GTEST_FILTER ?= -TextView.AViewAtItsEndStaysThereAsItsWindowChangesSize:Notifier.WindowIsAsLargeAsItsTextWithinTheScreenAndNeverTooSmallToHandle
 sanitize: deps
 	cmake -S . -B build-asan -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWYKE_SANITIZE=address,undefined
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
 	cmake -S . -B build-tsan -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWYKE_SANITIZE=thread
 	cmake --build build-tsan -j $(JOBS)
-	cd build-tsan && ctest --output-on-failure -j $(JOBS) -R '$(TSAN_SUITES)' -E '^e2e_'
+	cd build-tsan && GTEST_FILTER='$(TSAN_GTEST_FILTER)' ctest --output-on-failure -j $(JOBS) -R '$(TSAN_SUITES)' -E '^e2e_'
 
 # The Debian package, compiled with Debian's own hardening flags, as a
 # distribution would: build-package/wyke_<version>_amd64.deb.
