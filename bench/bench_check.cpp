@@ -52,11 +52,7 @@ void BM_ReferenceCheck(benchmark::State& state) {
   for (auto _ : state) {
     int lines = -1;
     double seconds = 0;
-    const std::string out = bench::output_of(command);
-    if (std::sscanf(out.c_str(), "lines=%d seconds_per_check=%lf", &lines, &seconds) != 2) {
-      state.SkipWithError(("reference client: " + out).c_str());
-      return;
-    }
+    if (!bench::reference_listing(state, command, lines, seconds)) return;
     if (lines != expected_lines(size)) {
       state.SkipWithError(("reference client listed " + std::to_string(lines) + " lines").c_str());
       return;

@@ -101,11 +101,7 @@ void BM_ReferenceTlsCheck(benchmark::State& state) {
   for (auto _ : state) {
     int lines = -1;
     double seconds = 0;
-    const std::string out = bench::output_of(command);
-    if (std::sscanf(out.c_str(), "lines=%d seconds_per_check=%lf", &lines, &seconds) != 2) {
-      state.SkipWithError(("reference client: " + out).c_str());
-      return;
-    }
+    if (!bench::reference_listing(state, command, lines, seconds)) return;
     state.SetIterationTime(seconds);
     report_lines(state, lines, size);
   }

@@ -3,6 +3,8 @@
 // it. Benchmarks run outside the tests' private network, so never on port 110.
 #pragma once
 
+#include <benchmark/benchmark.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -69,6 +71,16 @@ inline std::string output_of(const std::string& command) {
   char chunk[256];
   while (std::fgets(chunk, sizeof chunk, pipe.get()) != nullptr) out += chunk;
   return out;
+}
+
+// One listing by the Python reference client run as `command`: its line
+// count and the seconds it took per check, or false (the run skipped with
+// the reason) when it could not say.
+inline bool reference_listing(benchmark::State& state, const std::string& command, int& lines, double& seconds) {
+  const std::string out = output_of(command);
+  if (std::sscanf(out.c_str(), "lines=%d seconds_per_check=%lf", &lines, &seconds) == 2) return true;
+  state.SkipWithError(("reference client: " + out).c_str());
+  return false;
 }
 
 // One server with `size` messages, for the whole run.
