@@ -107,6 +107,21 @@ TEST(MailSettings, ValuesAreNeverCut) {
   }
 }
 
+// The first account of a file holding `text`, and what was said on stderr.
+struct FirstAccount {
+  status_t result;
+  mail_pop_account record;
+  std::string said;
+};
+FirstAccount first_account_of(const TempConfigHome& home, const std::string& text) {
+  home.write(leaf, text, 0600);
+  testing::internal::CaptureStderr();
+  FirstAccount read{};
+  read.result = get_pop_account(&read.record, 0);
+  read.said = testing::internal::GetCapturedStderr();
+  return read;
+}
+
 // The keys of a secured account: what each value reads as, and the one line
 // a meaningless value gets (never a silent default).
 TEST(MailSettings, SecurityKeys) {
@@ -145,11 +160,7 @@ TEST(MailSettings, SecurityKeys) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.lines);
     TempConfigHome home;
-    home.write(leaf, "[account]\nhost = h\ncafile = /ca.pem\n" + c.lines + "\n", 0600);
-    testing::internal::CaptureStderr();
-    mail_pop_account record;
-    const status_t result = get_pop_account(&record, 0);
-    const std::string said = testing::internal::GetCapturedStderr();
+    const auto [result, record, said] = first_account_of(home, "[account]\nhost = h\ncafile = /ca.pem\n" + c.lines + "\n");
     ASSERT_EQ(result, c.want) << said;
     if (c.want != B_OK) {
       EXPECT_NE(said.find(c.told), std::string::npos) << said;
@@ -242,10 +253,6 @@ TEST(MailSettings, EveryCallReadsTheFileAfresh) {
   EXPECT_EQ(read_account(0, &result).user, "second");
 }
 
-}  // namespace
-
-namespace {
-
 TEST(MailSettings, SigningInKeys) {
   struct Case {
     std::string lines;
@@ -267,11 +274,7 @@ TEST(MailSettings, SigningInKeys) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.lines);
     TempConfigHome home;
-    home.write(leaf, "[account]\nuser = u\n" + c.lines + "\n", 0600);
-    testing::internal::CaptureStderr();
-    mail_pop_account record;
-    const status_t result = get_pop_account(&record, 0);
-    const std::string said = testing::internal::GetCapturedStderr();
+    const auto [result, record, said] = first_account_of(home, "[account]\nuser = u\n" + c.lines + "\n");
     EXPECT_EQ(result, c.want);
     if (c.want != B_OK) {
       EXPECT_NE(said.find(home.path(leaf)), std::string::npos) << said;
