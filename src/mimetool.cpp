@@ -8,6 +8,7 @@
 #include <limits>
 #include <optional>
 
+#include "platform/ascii.h"
 #include "platform/base64.h"
 #include "platform/text_encoding.h"
 
@@ -64,11 +65,6 @@ std::string charset_label(const std::string& charset) { return charset.substr(0,
 
 // As toupper does in the C locale, whatever locale the process runs in:
 // only a to z change.
-void upper_case(std::string& text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-}
-
 // One call into a fixed area: what does not fit is dropped, and a zero byte
 // ends the text.
 void to_utf8(const uint32 encoding, const std::string& src, std::string& dist) {
@@ -181,7 +177,7 @@ bool only_blanks(const std::string& line, size_type from, size_type to) {
 std::optional<std::string> word_text(EncodedWord& word) {
   const std::string decoded_text = decode_text(word.encode_type, word.encoded_text, word.charset);
   std::string label = charset_label(word.charset);
-  upper_case(label);
+  to_ascii_upper(label);
   const uint32 encoding = find_conversion(label);
   if (encoding == WYKE_NO_CONVERSION) return std::nullopt;
   std::string utf8_text;

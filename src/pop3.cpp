@@ -1,12 +1,12 @@
 #include "pop3.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <sstream>
 
 #include "check_reason.h"
 #include "credentials.h"
+#include "platform/ascii.h"
 #include "platform/debug_log.h"
 #include "platform/mail_settings.h"
 #include "platform/report.h"
@@ -38,10 +38,6 @@ struct AccountRecord {
   ~AccountRecord() { explicit_bzero(&account, sizeof account); }
 };
 
-bool starts_with(const std::string& line, const std::string& prefix) {
-  return line.compare(0, prefix.size(), prefix) == 0;
-}
-
 std::string_view without_line_end(std::string_view line) {
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
   return line;
@@ -56,7 +52,7 @@ uint16 port_of(const mail_pop_account& account) {
 // servers that refuse plain-text logins put it ("Plaintext authentication
 // disallowed on non-secure (SSL/TLS) connections").
 bool asks_for_tls(std::string answer) {
-  for (char& c : answer) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  to_ascii_lower(answer);
   return answer.find("plaintext") != std::string::npos || answer.find("tls") != std::string::npos ||
          answer.find("ssl") != std::string::npos;
 }
@@ -172,7 +168,7 @@ bool POP3::Capabilities() {
       return false;
     }
     std::string word(without_line_end(line).substr(0, line.find(' ')));
-    for (char& c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    to_ascii_upper(word);
     pop3_capabilities.push_back(std::move(word));
   }
   return true;
@@ -221,7 +217,7 @@ status_t POP3::XOAUTH2(const char* user, const std::string& token) {
 }
 
 bool POP3::IsContinuation() const {
-  return starts_with(pop3_server_response_message, "+ ") || pop3_server_response_message == "+\r\n";
+  return pop3_server_response_message.starts_with("+ ") || pop3_server_response_message == "+\r\n";
 }
 
 // --- Mailbox commands --------------------------------------------------------
@@ -310,7 +306,7 @@ const std::string POP3::GetData() {
   if (cut && complete) pop3_multi_line_message.replace(pop3_max_line_length - 2, 2, "\r\n");
   if (!pop3_multi_line_message.empty()) debug_received(without_line_end(pop3_multi_line_message));
 
-  pop3_response_ended = starts_with(pop3_multi_line_message, pop3_server_response_termination);
+  pop3_response_ended = pop3_multi_line_message.starts_with(pop3_server_response_termination);
   if (pop3_response_ended)
     pop3_multi_line_message.clear();
   else if (!pop3_multi_line_message.empty() && pop3_multi_line_message[0] == '.')
@@ -355,14 +351,14 @@ const std::string& POP3::GetLastCmd() { return pop3_command; }
 
 status_t POP3::GetServerMesg() {
   pop3_server_response_message = GetData();
-  if (starts_with(pop3_server_response_message, pop3_server_response_ok)) return POP3_OK;
-  if (starts_with(pop3_server_response_message, pop3_server_response_ng)) return POP3_NG;
+  if (pop3_server_response_message.starts_with(pop3_server_response_ok)) return POP3_OK;
+  if (pop3_server_response_message.starts_with(pop3_server_response_ng)) return POP3_NG;
   return POP3_ERROR;
 }
 
 bool POP3::Send(const std::string& lines, secret_in secret) {
   if (!pop3_transport || !pop3_transport->is_open()) return false;
-  for (std::size_t begin = 0; begin < lines.size();) {
+  for (std::size_t begin = 0; debug_log_enabled && begin < lines.size();) {
     const std::size_t end = std::min(lines.find("\r\n", begin), lines.size());
     const std::string_view line(lines.data() + begin, end - begin);
     debug_sent(line, line.starts_with("PASS ") ? secret_in::argument : secret);

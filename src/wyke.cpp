@@ -9,6 +9,7 @@
 #include "check_reason.h"
 #include "gui/message.h"
 #include "mimetool.h"
+#include "platform/ascii.h"
 #include "platform/network_cancel.h"
 #include "platform/report.h"
 #include "pop3.h"
@@ -41,9 +42,6 @@ constexpr rgb_color background = {208, 208, 208, 255};
 // --- Reading the maildrop ------------------------------------------------------
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
-
-// Whatever the process's locale: only A to Z change.
-char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // A line ends in CR LF; one cut short by a closed connection ends where it
 // stopped and counts as whole.

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
 
 #include "platform/network_cancel.h"
@@ -23,7 +24,6 @@ int helper_command_timeout_ms = helper_command_default_timeout_ms;
 
 namespace {
 
-using clock_type = std::chrono::steady_clock;
 
 // How often a wait looks whether the command has exited while its pipes
 // stay open (a grandchild may hold them), where the kernel cannot say so
@@ -117,9 +117,8 @@ bool has_exited(pid_t pid) {
   return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
 }
 
-int remaining_ms(clock_type::time_point deadline) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock_type::now()).count();
-  return static_cast<int>(std::max<long long>(left, 0));
+int remaining_ms(check_clock::time_point deadline) {
+  return static_cast<int>(std::min<long long>(milliseconds_until(deadline), INT_MAX));
 }
 
 // A parent may have left SIGCHLD ignored (exec keeps that), or a library
@@ -215,7 +214,7 @@ HelperOutput run_helper_command(const std::string& command, std::size_t max_line
   exit_fd.reset(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
   FirstLine first_out(max_line), first_err(helper_command_max_reason);
   Stream streams[] = {{out.read, first_out}, {err.read, first_err}};
-  const auto deadline = clock_type::now() + std::chrono::milliseconds(helper_command_timeout_ms);
+  const auto deadline = check_clock::now() + std::chrono::milliseconds(helper_command_timeout_ms);
   bool exited = false, timed_out = false, cancelled = false;
   while (!exited && !timed_out && !cancelled) {
     // Closing the notifier ends the wait as it ends those of the network.
@@ -229,10 +228,13 @@ HelperOutput run_helper_command(const std::string& command, std::size_t max_line
     for (Stream& s : streams) read_available(s);
     exited = has_exited(pid);
     cancelled = !exited && network_waits_cancelled();
-    timed_out = !exited && !cancelled && clock_type::now() >= deadline;
+    timed_out = !exited && !cancelled && check_clock::now() >= deadline;
   }
   // Whatever it started and left running goes with it.
+  // The command itself too: it may have moved to a group of its own, and
+  // the wait below must not outlive it.
   killpg(pid, SIGKILL);
+  kill(pid, SIGKILL);
   if (exited)
     for (Stream& s : streams) read_available(s);
   int status = 0;

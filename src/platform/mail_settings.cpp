@@ -25,9 +25,6 @@ constexpr off_t max_accounts_file = 1 << 20;
 
 constexpr std::string_view account_line = "[account]";
 
-// The file is read at every check: what is wrong with it is the check's
-// reason, and the user hears it once while it lasts.
-void hint_once(const std::string& line) { report_failure(line); }
 
 std::string accounts_path() {
   BPath path;
@@ -38,12 +35,12 @@ std::string accounts_path() {
 
 status_t check_file(const struct stat& st, const std::string& path, off_t& size) {
   if ((st.st_mode & 077) != 0) {
-    hint_once("ignoring " + path + ": it holds passwords and others may read or write it (chmod 600 " +
+    report_failure("ignoring " + path + ": it holds passwords and others may read or write it (chmod 600 " +
               path + ")");
     return B_NOT_ALLOWED;
   }
   if (st.st_size > max_accounts_file) {
-    hint_once("ignoring " + path + ": larger than " + std::to_string(max_accounts_file) + " bytes");
+    report_failure("ignoring " + path + ": larger than " + std::to_string(max_accounts_file) + " bytes");
     return -EFBIG;
   }
   size = st.st_size;
@@ -71,7 +68,7 @@ status_t read_all(int fd, off_t size, std::string& text) {
 status_t read_accounts(std::string& path, std::string& text) {
   path = accounts_path();
   if (path.empty()) {
-    hint_once("no settings folder (is HOME set?), so there is no mail account");
+    report_failure("no settings folder (is HOME set?), so there is no mail account");
     return B_ENTRY_NOT_FOUND;
   }
   struct stat st;
@@ -80,10 +77,10 @@ status_t read_accounts(std::string& path, std::string& text) {
   if (fd < 0) {
     const status_t error = -errno;
     if (error == B_ENTRY_NOT_FOUND)
-      hint_once("no mail account: write one to " + path +
+      report_failure("no mail account: write one to " + path +
                 " ([account], then host = , user = , password = ) and chmod 600 it");
     else
-      hint_once("cannot read " + path + " (" + why + "), so there is no mail account");
+      report_failure("cannot read " + path + " (" + why + "), so there is no mail account");
     return error;
   }
   off_t size = 0;
@@ -242,7 +239,7 @@ status_t get_pop_account(mail_pop_account* account, int32 index) {
   for (std::size_t i = 0; result == B_OK && i < std::size(fields); ++i) {
     if (verdict[i] == B_OK) continue;
     result = verdict[i];
-    hint_once("account " + std::to_string(index) + " in " + path + ": the " + fields[i].key + " " +
+    report_failure("account " + std::to_string(index) + " in " + path + ": the " + fields[i].key + " " +
               (result == B_NAME_TOO_LONG ? "is longer than 255 bytes" : fields[i].bad_value));
   }
   if (result != B_OK) explicit_bzero(account, sizeof *account);

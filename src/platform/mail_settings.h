@@ -17,8 +17,8 @@
 //   oauth_token_command = ...                  (prints an access token)
 //
 // The file holds passwords, so it is refused while group or others may read
-// or write it. What is wrong with the file goes to stderr in one line, once
-// per process for each distinct complaint.
+// or write it. What is wrong with the file is the check's reason
+// (platform/report.h): one line on stderr while it lasts, and the tooltip.
 #pragma once
 
 #include "platform/types.h"

@@ -20,11 +20,9 @@
 
 namespace {
 
-// Milliseconds until `deadline`, at least 0, at most INT_MAX.
+// Milliseconds until `deadline`, at least 0; -1 for no deadline.
 long long milliseconds_left(check_clock::time_point deadline) {
-  if (deadline == check_clock::time_point::max()) return -1;
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - check_clock::now()).count();
-  return std::max<long long>(left, 0);
+  return deadline == check_clock::time_point::max() ? -1 : milliseconds_until(deadline);
 }
 
 // A host the resolver does not know, read as four numbers written with dots

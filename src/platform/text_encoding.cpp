@@ -10,6 +10,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/ascii.h"
+
 namespace {
 
 constexpr std::size_t max_label_length = 64;
@@ -200,10 +202,8 @@ void check_utf8(Input& in, Output& out, char substitute) {
 uint32 iconv_conversion(const std::string& label) {
   if (label.empty() || label.size() > max_label_length) return WYKE_NO_CONVERSION;
   if (!std::all_of(label.begin(), label.end(), is_label_byte)) return WYKE_NO_CONVERSION;
-  // Only a to z change, whatever the process's locale.
   std::string upper = label;
-  for (char& c : upper)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  to_ascii_upper(upper);
   return iconv_labels().find_or_add(upper);
 }
 

@@ -229,7 +229,7 @@ class TlsTransport final : public Transport {
         return fail(transport_error::tls, "the TLS handshake with " + socket_.peer() + " failed: " + why +
                                               " (is it a TLS port, and does it offer TLS 1.2 or later?)");
       }
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - check_clock::now()).count();
+      const long long left = milliseconds_until(end);
       if (limit_ms > 0 && left <= 0) return handshake_timed_out(limit_ms);
       if (!await(error, limit_ms > 0 ? static_cast<int>(left) : 0, "the TLS handshake"))
         return error_is_time_out() ? handshake_timed_out(limit_ms) : false;
@@ -261,11 +261,11 @@ class TlsTransport final : public Transport {
     }
     const long result = SSL_get_verify_result(ssl_.get());
     if (result == X509_V_OK) return true;
-    return fail(transport_error::tls, refusal(result, certificate, trust, seen, issuer));
+    return fail(transport_error::tls, refusal(result, certificate, trust, seen, subject, issuer));
   }
 
   std::string refusal(long result, X509* certificate, const tls_trust& trust, const Fingerprint& seen,
-                      const std::string& issuer) const {
+                      const std::string& subject, const std::string& issuer) const {
     const std::string whose = "the certificate of " + socket_.peer();
     switch (result) {
       case X509_V_ERR_CERT_HAS_EXPIRED:
@@ -276,8 +276,7 @@ class TlsTransport final : public Transport {
                printed([certificate](BIO* bio) { ASN1_TIME_print(bio, X509_get0_notBefore(certificate)); });
       case X509_V_ERR_HOSTNAME_MISMATCH:
       case X509_V_ERR_IP_ADDRESS_MISMATCH:
-        return whose + " is not issued for " + trust.host + " (subject " +
-               name_text(X509_get_subject_name(certificate)) + ")";
+        return whose + " is not issued for " + trust.host + " (subject " + subject + ")";
       case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
       case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
       case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:

@@ -16,6 +16,12 @@
 using check_clock = std::chrono::steady_clock;
 
 // The waits of one connection, in milliseconds (0: no limit of its own).
+// Milliseconds from now until `deadline`, never below 0.
+inline long long milliseconds_until(check_clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - check_clock::now()).count();
+  return left > 0 ? left : 0;
+}
+
 struct transport_limits {
   int connect_ms = 0;    // each address tried
   int handshake_ms = 0;  // the TLS handshake, verification included

@@ -1,0 +1,16 @@
+// Case folding of protocol words and labels whatever the process's locale:
+// the GUI sets the user's locale, and in some (Turkish) "i" is not the
+// lower case of "I". Only A to Z change.
+#pragma once
+
+#include <string>
+
+inline char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+inline char ascii_upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+inline void to_ascii_lower(std::string& text) {
+  for (char& c : text) c = ascii_lower(c);
+}
+inline void to_ascii_upper(std::string& text) {
+  for (char& c : text) c = ascii_upper(c);
+}
