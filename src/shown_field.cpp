@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "platform/text_encoding.h"
+
 namespace {
 
 using size_type = std::string::size_type;
@@ -15,27 +17,11 @@ struct CodePoint {
 
 // The UTF-8 character at `i` (RFC 3629: shortest form only).
 CodePoint code_point_at(const std::string& text, size_type i) {
-  const auto byte = [&](size_type k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  if (lead < 0x80) return {lead, 1};
-  size_type length = 0;
-  char32_t value = 0;
-  if (lead >= 0xc2 && lead <= 0xdf) {
-    length = 2, value = lead & 0x1fu;
-  } else if (lead >= 0xe0 && lead <= 0xef) {
-    length = 3, value = lead & 0x0fu;
-  } else if (lead >= 0xf0 && lead <= 0xf4) {
-    length = 4, value = lead & 0x07u;
-  } else {
-    return {0, 0};
-  }
-  if (text.size() - i < length) return {0, 0};
-  for (size_type k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xc0u) != 0x80u) return {0, 0};
-    value = value << 6 | (byte(i + k) & 0x3fu);
-  }
-  const char32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (value < shortest[length] || value > 0x10ffff || (value >= 0xd800 && value <= 0xdfff)) return {0, 0};
+  const size_type length = utf8_length(text.data() + i, text.size() - i);
+  if (length == 0) return {0, 0};
+  static constexpr unsigned char lead_bits[] = {0, 0x7f, 0x1f, 0x0f, 0x07};
+  char32_t value = static_cast<unsigned char>(text[i]) & lead_bits[length];
+  for (size_type k = 1; k < length; ++k) value = value << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3fu);
   return {value, length};
 }
 

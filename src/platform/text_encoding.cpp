@@ -161,11 +161,19 @@ status_t convert_with_iconv(uint32 encoding, Input& in, Output& out, char substi
   return B_OK;
 }
 
-// The length of the well-formed UTF-8 character at the start of `in` (RFC 3629:
-// no overlong forms, no surrogates, nothing above U+10FFFF), or 0 when the bytes
-// there are not one.
-std::size_t utf8_length(const Input& in) {
-  const auto* p = reinterpret_cast<const unsigned char*>(in.next);
+// Text that claims to be UTF-8 is copied as it is, each invalid byte replaced.
+void check_utf8(Input& in, Output& out, char substitute) {
+  while (in.left > 0) {
+    const std::size_t length = ::utf8_length(in.next, in.left);
+    if (length == 0 ? !out.put(&substitute, 1) : !out.put(in.next, length)) return;
+    in.skip(length == 0 ? 1 : length);
+  }
+}
+
+}  // namespace
+
+std::size_t utf8_length(const char* text, std::size_t left) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
   std::size_t length = 0;
   unsigned char low = 0x80, high = 0xbf;  // bounds of the second byte
   if (p[0] < 0x80) return 1;
@@ -182,22 +190,11 @@ std::size_t utf8_length(const Input& in) {
   } else {
     return 0;
   }
-  if (in.left < length || p[1] < low || p[1] > high) return 0;
+  if (left < length || p[1] < low || p[1] > high) return 0;
   for (std::size_t i = 2; i < length; ++i)
     if (p[i] < 0x80 || p[i] > 0xbf) return 0;
   return length;
 }
-
-// Text that claims to be UTF-8 is copied as it is, each invalid byte replaced.
-void check_utf8(Input& in, Output& out, char substitute) {
-  while (in.left > 0) {
-    const std::size_t length = utf8_length(in);
-    if (length == 0 ? !out.put(&substitute, 1) : !out.put(in.next, length)) return;
-    in.skip(length == 0 ? 1 : length);
-  }
-}
-
-}  // namespace
 
 uint32 iconv_conversion(const std::string& label) {
   if (label.empty() || label.size() > max_label_length) return WYKE_NO_CONVERSION;

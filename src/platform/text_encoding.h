@@ -2,6 +2,7 @@
 // done by glibc's iconv.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "platform/types.h"
@@ -36,6 +37,11 @@ inline constexpr uint32 WYKE_NO_CONVERSION = 0xffffffff;
 inline constexpr char B_SUBSTITUTE = 0x1a;
 
 // --- Conversion ----------------------------------------------------------------
+
+// The length of the well-formed UTF-8 character at the start of `text`, of
+// which `left` bytes are there (RFC 3629: no overlong forms, no surrogates,
+// nothing above U+10FFFF), or 0 when the bytes there are not one.
+std::size_t utf8_length(const char* text, std::size_t left);
 
 // The conversion constant for a charset label (letters in either case) that
 // glibc's iconv can convert to UTF-8, or WYKE_NO_CONVERSION. A label is only
