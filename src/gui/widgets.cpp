@@ -86,14 +86,17 @@ void WindowWidget::fit_to_screen() {
   QSize size = wanted_;
   if (size.height() > room.height()) size.rwidth() += style()->pixelMetric(QStyle::PM_ScrollBarExtent);
   size = size.boundedTo(room);
-  if (size != this->size()) {
+  // Only a new fit resizes: a size the user gave a resizable window since
+  // stays.
+  if (size != fitted_) {
+    fitted_ = size;
     if (fixed_size_)
       setFixedSize(size);
     else
       resize(size);
     relayout(this);
   }
-  const QRect outer(pos(), size.grownBy(frame));
+  const QRect outer(pos(), this->size().grownBy(frame));
   const QPoint inside(std::clamp(outer.left(), area.left(), std::max(area.left(), area.right() + 1 - outer.width())),
                       std::clamp(outer.top(), area.top(), std::max(area.top(), area.bottom() + 1 - outer.height())));
   if (inside != outer.topLeft()) move(inside);
@@ -137,8 +140,10 @@ void WindowWidget::moveEvent(QMoveEvent* event) {
 void WindowWidget::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   fit_to_screen();
-  frame_looks_left_ = framed() ? 0 : frame_looks;
-  if (frame_looks_left_ > 0) look_at_frame();
+  // A restore shows the window again in the frame it already has.
+  if (frame_seen_ || framed()) return;
+  frame_looks_left_ = frame_looks;
+  look_at_frame();
 }
 
 // Qt learns the frame's size and the frame's position in separate steps, and
@@ -153,6 +158,7 @@ bool WindowWidget::framed() const {
 void WindowWidget::look_at_frame() {
   if (framed()) {
     fit_to_screen();
+    frame_seen_ = true;
     frame_looks_left_ = 0;
   }
   if (frame_looks_left_-- > 0) QTimer::singleShot(frame_look_interval_ms, this, &WindowWidget::look_at_frame);

@@ -72,7 +72,9 @@ class WindowWidget : public ViewWidget {
   bool fixed_size_ = false;
   void (*close_action_)() = nullptr;
   QSize wanted_;            // the content size the program asked for
+  QSize fitted_;            // what the last fit made of it
   int frame_looks_left_ = 0;
+  bool frame_seen_ = false;  // the window manager has framed it once
 };
 
 }  // namespace gui_detail
