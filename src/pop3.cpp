@@ -9,10 +9,9 @@
 #include "platform/ascii.h"
 #include "platform/debug_log.h"
 #include "platform/mail_settings.h"
+#include "platform/make_transport.h"
 #include "platform/report.h"
 #include "platform/secret.h"
-#include "platform/sockets.h"
-#include "platform/tls_transport.h"
 #include "xoauth2.h"
 
 int pop3_connect_timeout_ms = 10 * 1000;
@@ -23,11 +22,6 @@ std::size_t pop3_read_size = 4096;
 uint16 pop3_connect_port = pop3port;
 
 namespace {
-
-std::unique_ptr<Transport> make_transport(pop_security security, const transport_limits& limits) {
-  if (security == pop_security::none) return std::make_unique<SocketTransport>(limits);
-  return make_tls_transport(limits);
-}
 
 // The account record holds the password: cleared however Connect ends.
 struct AccountRecord {

@@ -72,6 +72,11 @@ inline constexpr int pop3_pipeline_refill = pop3_pipeline_depth / 4;
 // CAPA answers are a dozen short lines; a longer one is no capability list.
 inline constexpr std::size_t pop3_max_capa_bytes = 16 * 1024;
 
+// A count far above the messages a maildrop holds makes every number past
+// them a refused TOP: this many refusals in a row end the listing rather
+// than a STAT and a TOP for every number claimed.
+inline constexpr int max_refused_in_a_row = 100;
+
 // Bytes asked of each recv; what arrives beyond the current line is kept
 // for the next read of the same session. 1 reads byte by byte and never past
 // the end of a line. Read when a session object is made.

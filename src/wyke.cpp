@@ -1,19 +1,13 @@
 #include "wyke.h"
 
 #include <algorithm>
-#include <climits>
-#include <optional>
 
+#include "account_check.h"
 #include "gui/alert.h"
 #include "gui/font.h"
-#include "check_reason.h"
 #include "gui/message.h"
-#include "mimetool.h"
-#include "platform/ascii.h"
 #include "platform/network_cancel.h"
 #include "platform/report.h"
-#include "pop3.h"
-#include "shown_field.h"
 #include "wykesub.h"
 
 // Zero and empty until load() gives them their values.
@@ -38,141 +32,6 @@ namespace {
 
 constexpr bigtime_t one_second = 1000000;
 constexpr rgb_color background = {208, 208, 208, 255};
-
-// --- Reading the maildrop ------------------------------------------------------
-
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
-
-// A line ends in CR LF; one cut short by a closed connection ends where it
-// stopped and counts as whole.
-void strip_line_end(std::string& p) {
-  if (!p.empty() && p.back() == '\n') p.pop_back();
-  if (!p.empty() && p.back() == '\r') p.pop_back();
-}
-
-// How the listing of one message ended.
-enum class listed {
-  fields,   // its answer ran to the "." line
-  refused,  // "-ERR": no such message, skipped without a trace
-  failed,   // TOP got no POP3 answer: nothing after it can be trusted
-  cut,      // the answer ended with the connection, not with its "." line
-  endless,  // the answer ran past max_header_bytes
-};
-
-// The header fields of message `i` that `headers` asks for, appended to
-// wyke_header after the `lines` already there (and counted in it), one line
-// each: a field and its continuation lines are unfolded (the line ends go,
-// the folding blanks stay) and only then decoded, so that a word split over a
-// fold joins its neighbour. A refused TOP adds none, and neither does an
-// endless answer: what it gave is taken back.
-listed list_message(POP3& mes, int i, const std::vector<std::string>& headers, int& lines) {
-  const status_t top = mes.TOP(i, 0);
-  if (top == POP3::POP3_NG) return listed::refused;
-  if (top != POP3::POP3_COMMAND_SUCSESS) return listed::failed;
-  const std::size_t text_before = wyke_header.size();
-  const int lines_before = lines;
-  std::size_t read = 0;
-  bool print = false;
-  std::string field;  // the kept field so far, unfolded, not yet decoded
-  const auto show_field = [&] {
-    if (print) wyke_header += shown_field(decode_header(field));
-  };
-  for (std::string p = mes.GetData(); !p.empty(); p = mes.GetData()) {
-    read += p.size();
-    if (read > max_header_bytes) {
-      wyke_header.resize(text_before);
-      lines = lines_before;
-      return listed::endless;
-    }
-    strip_line_end(p);
-    if (print && !p.empty() && is_blank(p[0])) {
-      // A line of blanks alone adds nothing.
-      if (p.find_first_not_of(" \t") != std::string::npos) field += p;
-      continue;
-    }
-    show_field();
-    print = WykeView::header_check(p, headers);
-    if (!print) continue;
-    if (lines > 0) wyke_header += "\n";
-    field = p;
-    ++lines;
-  }
-  show_field();
-  return mes.ResponseEnded() ? listed::fields : listed::cut;
-}
-
-// A reason for a listing that stopped `where` ("at" or "after") message `i`.
-std::string cut_short(const char* where, int i, int count, const std::string& why) {
-  return "listing incomplete " + std::string(where) + " message " + std::to_string(i) + " of " +
-         std::to_string(count) + ": " + why;
-}
-
-// Messages 1, 2, ... within the bounds that wyke.h gives, into wyke_header
-// and `lines`. The plain exchange asks the count again before each one; the
-// secured ones keep the first, so that their TOPs can go out ahead. Empty
-// when every message the count gave was listed; otherwise why the listing
-// stopped.
-std::string list_messages(POP3& mes, const std::vector<std::string>& headers, int count, int& lines) {
-  int refused = 0;
-  for (int i = 1;; ++i) {
-    if (mes.RecountsEachMessage()) {
-      const std::optional<int> now = mes.MessageCount();
-      // Past the last message the count ends the listing, whatever its answer.
-      if (!now) return i <= count ? cut_short("at", i, count, command_failure("STAT", mes.GetLastMesg())) : "";
-      count = *now;
-    }
-    if (i > count) return "";
-    const auto top = [i] { return "TOP " + std::to_string(i) + " 0"; };
-    switch (list_message(mes, i, headers, lines)) {
-      case listed::fields:
-        refused = 0;
-        break;
-      case listed::refused:
-        ++refused;
-        break;
-      case listed::failed:
-        return cut_short("at", i, count, command_failure(top(), mes.GetLastMesg()));
-      case listed::cut:
-        return cut_short("at", i, count, answer_cut(top()));
-      case listed::endless:
-        // The rest of it would be read as the next replies.
-        return cut_short("at", i, count,
-                         "the answer to " + top() + " ran past " + std::to_string(max_header_bytes) + " bytes");
-    }
-    if (i == INT_MAX) return "";  // no message number after it
-    // The bounds end only a listing with messages left: after the last one
-    // comes the STAT that ends the listing, as ever.
-    if (i == count) continue;
-    if (refused == max_refused_in_a_row)
-      return cut_short("after", i, count, "the server refused TOP for " + std::to_string(refused) +
-                                              " messages in a row; it counts more messages than it has");
-    if (wyke_header.size() >= max_text_bytes)
-      return cut_short("after", i, count, "the list reached " + std::to_string(max_text_bytes) + " bytes");
-  }
-}
-
-// Every message, or "Error" when the server does not say how many there
-// are: a failed count is never shown as an empty maildrop. A listing cut
-// short ends in a line that says so.
-int list_maildrop(POP3& mes, const std::vector<std::string>& headers) {
-  const std::optional<int> count = mes.MessageCount();
-  if (!count) {
-    report_failure("cannot count the messages: " + command_failure("STAT", mes.GetLastMesg()));
-    wyke_header = "Error";
-    return 1;
-  }
-  if (*count == 0) {
-    wyke_header = no_mail_text;
-    return 1;
-  }
-  int lines = 0;
-  const std::string why = list_messages(mes, headers, *count, lines);
-  if (why.empty()) return lines;
-  report_failure(why);
-  if (lines > 0) wyke_header += "\n";
-  wyke_header += incomplete_text;
-  return lines + 1;
-}
 
 // --- Showing the result -----------------------------------------------------------
 
@@ -305,36 +164,14 @@ void WykeView::Pulse() {
 
 int WykeView::checkmail(const std::vector<std::string>& headers) {
   report_begin();
-  POP3 mes(0);
-  int lines = 1;
   wyke_header = "";
-  switch (mes.Connect()) {
-    case POP3::POP3_UNKNOWN_HOST:
-      wyke_header = "Unknown Host";
-      break;
-    case POP3::POP3_UNKNOWN_USER:
-      wyke_header = "Unknown User";
-      break;
-    case POP3::POP3_WRONG_PASSWORD:
-      wyke_header = "Wrong Password";
-      break;
-    case POP3::POP3_COMMAND_SUCSESS:
-      lines = list_maildrop(mes, headers);
-      break;
-    default:
-      wyke_header = "Error";
-  }
-  mes.QUIT();
-  return lines;
+  account_outcome outcome = check_account(0, headers);
+  wyke_header = std::move(outcome.text);
+  return outcome.lines;
 }
 
-// Field names are case-insensitive: "Subject:" also keeps "subject:" and
-// "SUBJECT:" lines, shown as the message spells them.
 bool WykeView::header_check(const std::string& p, const std::vector<std::string>& headers) {
-  const auto same_letter = [](char a, char b) { return ascii_lower(a) == ascii_lower(b); };
-  for (const std::string& entry : headers)
-    if (p.size() >= entry.size() && std::equal(entry.begin(), entry.end(), p.begin(), same_letter)) return true;
-  return false;
+  return field_wanted(p, headers);
 }
 
 // --- The text view -----------------------------------------------------------------------

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <atomic>
-#include <cstddef>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -12,6 +11,7 @@
 #include "gui/text_view.h"
 #include "gui/view.h"
 #include "gui/window.h"
+#include "listing.h"
 
 // --- Settings (meaning and defaults: wykesub.h) -------------------------------
 
@@ -48,26 +48,6 @@ int check_interval(int seconds);
 
 extern int time_count;            // ticks since the last check ended
 extern std::string wyke_header;   // the notifier text: UTF-8, lines joined by "\n"
-
-inline constexpr const char* no_mail_text = "You have no mail in your maildrop.";
-// The last line of a listing that stopped before its last message; the
-// reason goes to report_failure.
-inline constexpr const char* incomplete_text = "(listing incomplete)";
-
-// Bounds on what a server can make one check do; no real maildrop comes
-// near them. Past one the listing ends, and the text keeps what it had
-// gathered (an endless answer's own lines aside) and says it is incomplete.
-//
-// Far more header than mail servers pass on with a message: an answer
-// to TOP that runs on past it is taken as endless.
-inline constexpr std::size_t max_header_bytes = 4 << 20;
-// Tens of thousands of lines, far more than a window can show: once the text
-// holds this much, no further message is listed.
-inline constexpr std::size_t max_text_bytes = 4 << 20;
-// A count far above the messages a maildrop holds makes every number past
-// them a refused TOP: this many refusals in a row end the listing rather
-// than a STAT and a TOP for every number claimed.
-inline constexpr int max_refused_in_a_row = 100;
 
 // --- The application ---------------------------------------------------------
 
@@ -112,7 +92,7 @@ class WykeView : public BView {
   // no-mail text. Returns its line count. Touches no window, view or
   // setting: any thread may call it, with or without an application.
   static int checkmail(const std::vector<std::string>& headers);
-  // True when `p` begins with one of `headers` (case-sensitive; an empty
+  // True when `p` begins with one of `headers` (field names in any case; an empty
   // entry matches every line).
   static bool header_check(const std::string& p, const std::vector<std::string>& headers);
 };

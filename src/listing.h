@@ -1,0 +1,61 @@
+// One message's header lines in, the notifier's lines out. Every protocol
+// feeds the same path: the fields the user asked for, each unfolded with its
+// continuation lines and only then decoded, made safe to show, and bounded.
+// Pure functions of their arguments: any thread.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+inline constexpr const char* no_mail_text = "You have no mail in your maildrop.";
+// The last line of a listing that stopped before its last message; the
+// reason goes to report_failure.
+inline constexpr const char* incomplete_text = "(listing incomplete)";
+
+// Bounds on what a server can make one check do; no real maildrop comes
+// near them. Past one the listing ends, and the text keeps what it had
+// gathered (an endless answer's own lines aside) and says it is incomplete.
+//
+// Far more header than mail servers pass on with a message: a header that
+// runs on past it is taken as endless.
+inline constexpr std::size_t max_header_bytes = 4 << 20;
+// Tens of thousands of lines, far more than a window can show: once the text
+// holds this much, no further message is listed.
+inline constexpr std::size_t max_text_bytes = 4 << 20;
+
+// True when `line` begins with one of `headers`, ASCII letters in any case
+// ("Subject:" also keeps "subject:"); an empty entry matches every line.
+bool field_wanted(std::string_view line, const std::vector<std::string>& headers);
+
+// The kept fields of one message, appended to `text` after the `lines`
+// already there (and counted in `lines`), one line each, joined by "\n".
+class MessageListing {
+ public:
+  MessageListing(const std::vector<std::string>& headers, std::string& text, int& lines);
+
+  // The next header line, its CR LF (or bare LF) included or not. False
+  // once the header has run past max_header_bytes: what this message had
+  // added is taken back, and the caller reads no more of it.
+  bool add(std::string line);
+  // Shows the last field; once, after the last line.
+  void finish();
+
+ private:
+  void show_field();
+
+  const std::vector<std::string>& headers_;
+  std::string& text_;
+  int& lines_;
+  const std::size_t text_before_;
+  const int lines_before_;
+  std::size_t read_ = 0;
+  bool print_ = false;
+  std::string field_;  // the kept field so far, unfolded, not yet decoded
+};
+
+// Feeds a whole header block (lines ended by CR LF or LF, as one protocol
+// answer carries it) through a MessageListing. False when it was endless.
+bool list_header_block(std::string_view block, const std::vector<std::string>& headers, std::string& text,
+                       int& lines);
