@@ -10,11 +10,11 @@ constexpr const char* usage =
     "Usage: wyke [--debug]\n"
     "       wyke --help | --version\n";
 
-// Where a file of the settings folder is for this user. A folder that does
+// Where a file of the settings folder is for this user: a folder that does
 // not exist yet is named as the notifier will make it.
 std::string settings_file(const char* leaf) {
-  BPath path;
-  if (find_directory(B_USER_SETTINGS_DIRECTORY, &path) == B_OK && path.Append(leaf) == B_OK) return path.Path();
+  const std::string folder = settings_folder();
+  if (!folder.empty()) return folder + "/" + leaf;
   return std::string("~/.config/") + leaf + " (or $XDG_CONFIG_HOME/" + leaf + ")";
 }
 
@@ -61,7 +61,8 @@ std::string help_text() {
          "  user = NAME                  the login name\n"
          "  password = TEXT              the password, or instead:\n"
          "  password_command = CMD       a shell command that prints the password\n"
-         "  security = none|starttls|tls none (default): plain text on port 110;\n"
+         "  security = none|starttls|tls\n"
+         "                               none (default): plain text on port 110;\n"
          "                               starttls: STLS on port 110; tls: port 995\n"
          "  port = N                     1-65535 (default 110, or 995 for tls)\n"
          "  cafile = PATH                a PEM file of certificates to trust as well\n"

@@ -28,8 +28,6 @@ const char* BPath::Path() const { return init_ == B_OK ? path_.c_str() : nullptr
 
 status_t BPath::InitCheck() const { return init_; }
 
-namespace {
-
 std::string settings_folder() {
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
   if (xdg != nullptr && xdg[0] == '/') return xdg;
@@ -37,6 +35,8 @@ std::string settings_folder() {
   if (home == nullptr || home[0] != '/') return {};
   return std::string(home) + "/.config";
 }
+
+namespace {
 
 status_t is_folder(const std::string& path) {
   struct stat st;

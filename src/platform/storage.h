@@ -30,6 +30,10 @@ class BPath {
   status_t init_ = B_ERROR;
 };
 
+// Where the settings folder is for this user ($XDG_CONFIG_HOME, else
+// ~/.config), whether it exists or not; empty without a usable HOME.
+std::string settings_folder();
+
 // Puts the folder `which` into `path`. With `create_it`, missing folders are
 // created (mode 0700, parents too). Returns B_OK or a negative error: no HOME,
 // a path component that is not a folder, mkdir failing. `volume` is unused.
