@@ -25,7 +25,7 @@ while True:
     client.close()
 ' "$work/server.log"
 
-settings_dir=$(settings debug 300 0 From: Subject:)
+settings_dir=$(settings debug 300 -1 From: Subject:)
 printf '[account]\nhost = 127.0.0.1\nuser = demo\npassword = %s\n' "$password" >"$settings_dir/Mail/accounts"
 wyke_options=(--debug)
 start "$settings_dir"

@@ -31,7 +31,7 @@ error_reference
 for mode in garbage silent; do
   hostile "$mode"
   started=$(now_ms)
-  start "$(settings "$mode" 300 0 From: Subject:)" $(( receive_timeout + 30 ))
+  start "$(settings "$mode" 300 -1 From: Subject:)" $(( receive_timeout + 30 ))
   echo "e2e: $mode server: first window after $(( $(now_ms) - started )) ms"
   shows_error "$mode"
   close

@@ -42,7 +42,7 @@ stop_server
 # --- An unreachable server: "Error", drawn as the same text would be ----------
 
 error_reference
-start "$(settings unreachable 300 0 From: Subject:)"
+start "$(settings unreachable 300 -1 From: Subject:)"
 shows_error unreachable
 close
 
@@ -54,7 +54,7 @@ open(sys.argv[1], "w").close()
 client.sendall(b"-ERR busy\r\n")
 client.close()
 ' "$work/greeted"
-start "$(settings slow 300 0 From: Subject:)"
+start "$(settings slow 300 -1 From: Subject:)"
 [ -e "$work/greeted" ] || fail "the window showed before the first check had its answer"
 shows_error slow
 close

@@ -5,7 +5,9 @@
 #   - a check restores the window without taking the focus from the window
 #     the user works in;
 #   - "Error", even at font size 2, is wide enough for the title bar and a
-#     line of the default font tall.
+#     line of the default font tall;
+#   - the reason for "Error" shows under the pointer while another window
+#     has the focus.
 set -euo pipefail
 source "$(dirname "$0")/support/e2e.sh"
 
@@ -41,7 +43,7 @@ printf 'Subject: %s\n\nbody\n' "$(printf 'Quarterly%.0s ' $(seq 60))" >"$work/la
 for i in $(seq 2 1999); do printf 'Subject: .\n\nbody\n' >"$work/large/$(printf %04d "$i").eml"; done
 printf 'Subject: %s\n\nbody\n' "$(printf 'MMMMMMMMMM%.0s' $(seq 6))" >"$work/large/2000.eml"
 serve "$work/large"
-start "$(settings large 300 0 Subject:)"
+start "$(settings large 300 -1 Subject:)"
 # Once framed, the window manager's decoration counts too.
 wait_until 15 frame_on_screen "$window" ||
   fail "the frame (x y width height, decoration left right top bottom: $(frame_of "$window")) leaves the ${screen_width}x$screen_height screen"
@@ -78,10 +80,28 @@ stop_server
 # --- Small enough to vanish, large enough to handle ------------------------------
 
 for font in 12 2; do
-  start "$(settings "small$font" 300 0 From:)"  # nothing listens: "Error"
+  start "$(settings "small$font" 300 -1 From:)"  # nothing listens: "Error"
   size=$(size_of "$window")
   (( ${size%x*} >= 160 )) || fail "\"Error\" at font size $font is $size: too narrow for the title and close box"
   (( ${size#*x} >= 10 )) || fail "\"Error\" at font size $font is $size: less than a line of the default font"
   close
 done
+
+# --- The reason shows under the pointer, the focus elsewhere ---------------------
+
+tooltip_shown() {
+  local id
+  for id in $(xdotool search --onlyvisible --pid "$wyke_pid" 2>/dev/null); do
+    [[ $(xprop -id "$id" _NET_WM_WINDOW_TYPE) == *_NET_WM_WINDOW_TYPE_TOOLTIP* ]] && return 0
+  done
+  return 1
+}
+start "$(settings reason 300 -1 From:)"  # nothing listens: "Error"
+xdotool windowactivate --sync "$other"
+# From elsewhere, so that the pointer moves over the window whatever its place.
+xdotool mousemove 0 0 mousemove --window "$window" 10 5
+wait_until 10 tooltip_shown ||
+  fail "no tooltip on the notifier while another window is active (pointer $(xdotool getmouselocation))"
+[ "$(xdotool getactivewindow)" = "$other" ] || fail "the tooltip took the focus"
+close
 echo "e2e: passed"

@@ -21,7 +21,9 @@ Xvfb -displayfd "$displayfd" -screen 0 1024x768x24 -nolisten tcp -auth /dev/null
   >"$runtime/xvfb.log" 2>&1 &
 xvfb_pid=$!
 display=""
-for _ in $(seq 100); do
+# Up to 30 s: an X server starts in well under a second, but not on a
+# machine under load.
+for _ in $(seq 300); do
   if read -r -t 0.1 -u "$displayfd" display && [ -n "$display" ]; then break; fi
   kill -0 "$xvfb_pid" 2>/dev/null || { cat "$runtime/xvfb.log" >&2; echo "Xvfb did not start" >&2; exit 1; }
 done

@@ -62,6 +62,9 @@ void WindowWidget::setup(std::shared_ptr<Port> port, const QString& title, windo
   port_ = std::move(port);
   setWindowTitle(title);
   setWindowFlags(qt_window_flags(type, flags));
+  // Qt shows tooltips only in the active window, and the notifier never takes
+  // the focus: its tooltip is where a failed check says why.
+  setAttribute(Qt::WA_AlwaysShowToolTips);
   fixed_size_ = (flags & B_NOT_RESIZABLE) != 0;
   if (fixed_size_) setFixedSize(size());
   if (workspaces == B_ALL_WORKSPACES) show_on_every_workspace(this);
@@ -96,10 +99,17 @@ void WindowWidget::fit_to_screen() {
       resize(size);
     relayout(this);
   }
-  const QRect outer(pos(), this->size().grownBy(frame));
+  // From the content's place and the frame's own margins: Qt's pos() and
+  // move() use a frame size it updates only when the window moves, and a
+  // window manager that frames the window where it stands moves nothing.
+  const QRect outer(geometry().topLeft() - QPoint(frame.left(), frame.top()), this->size().grownBy(frame));
   const QPoint inside(std::clamp(outer.left(), area.left(), std::max(area.left(), area.right() + 1 - outer.width())),
                       std::clamp(outer.top(), area.top(), std::max(area.top(), area.bottom() + 1 - outer.height())));
-  if (inside != outer.topLeft()) move(inside);
+  if (inside == outer.topLeft()) return;
+  if (windowHandle() != nullptr)
+    windowHandle()->setFramePosition(inside);
+  else
+    move(inside);
 }
 
 QMargins WindowWidget::frame_margins() const {
@@ -146,13 +156,11 @@ void WindowWidget::showEvent(QShowEvent* event) {
   look_at_frame();
 }
 
-// Qt learns the frame's size and the frame's position in separate steps, and
-// a frame whose position changes alone brings no move event: the window is
-// framed once both are known.
+// Framed once the window manager has told the frame's size: a frame put
+// round the window where it stands brings no move event, so this is looked
+// at rather than waited for.
 bool WindowWidget::framed() const {
-  if (windowHandle() == nullptr) return false;
-  const QMargins frame = windowHandle()->frameMargins();
-  return !frame.isNull() && pos() == geometry().topLeft() - QPoint(frame.left(), frame.top());
+  return windowHandle() != nullptr && !windowHandle()->frameMargins().isNull();
 }
 
 void WindowWidget::look_at_frame() {
