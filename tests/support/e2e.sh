@@ -7,6 +7,16 @@
 server_binary="$WYKE_BUILD_DIR/tools/wyke-demo-server"
 tools="$WYKE_SOURCE_DIR/tools"
 
+# skip REASON: ends the script as skipped, the reason recorded for the run's
+# summary (tools/run-tests.sh) as the test suites record theirs.
+skip() {
+  local name
+  name=$(basename "$0" .sh)
+  echo "e2e: SKIPPED, $1" >&2
+  [ -d "${WYKE_SKIP_DIR:-}" ] && printf '%s\t%s\n' "$name" "$1" >>"$WYKE_SKIP_DIR/$name.$$"
+  exit 77
+}
+
 # --- Where it runs: a private network namespace, then a private display -------
 
 case "${1:-}" in
@@ -15,9 +25,8 @@ case "${1:-}" in
       command -v "$tool" >/dev/null || { echo "e2e: $tool is missing (make deps)" >&2; exit 1; }
     done
     [ -x "$WYKE_BINARY" ] && [ -x "$server_binary" ] || { echo "e2e: build wyke and the demo server first" >&2; exit 1; }
-    if ! unshare -rn true 2>/dev/null; then
-      echo "e2e: SKIPPED, needs a private network namespace (unshare -rn)" >&2
-      exit 77
+    if ! refusal=$(unshare -rn true 2>&1); then
+      skip "needs a private network namespace (unshare -rn): unshare: ${refusal##*: }"
     fi
     exec unshare -rn bash "$0" --in-namespace
     ;;
@@ -143,7 +152,7 @@ error_reference() {
   mkdir -p "$work/reference"
   printf 'Error\n' >"$work/reference/1.eml"
   serve "$work/reference"
-  start "$(settings reference 300 0 Error)"
+  start "$(settings reference 300 -1 Error)"
   reference_size=$(size_of "$window")
   import -window "$window" "$work/reference.png"
   close
