@@ -20,14 +20,16 @@ exec {displayfd}<> <(:)
 Xvfb -displayfd "$displayfd" -screen 0 1024x768x24 -nolisten tcp -auth /dev/null \
   >"$runtime/xvfb.log" 2>&1 &
 xvfb_pid=$!
-display=""
-# Up to 30 s: an X server starts in well under a second, but not on a
-# machine under load.
+# The X server writes the number and the line end separately: a read that
+# times out between the two keeps the number in `part`, which counts. Up to
+# 30 s: it starts in well under one, but not on a machine under load.
+display="" part=""
 for _ in $(seq 300); do
-  if read -r -t 0.1 -u "$displayfd" display && [ -n "$display" ]; then break; fi
+  if read -r -t 0.1 -u "$displayfd" part; then display+=$part; break; fi
+  display+=$part
   kill -0 "$xvfb_pid" 2>/dev/null || { cat "$runtime/xvfb.log" >&2; echo "Xvfb did not start" >&2; exit 1; }
 done
-[ -n "$display" ] || { echo "Xvfb gave no display number" >&2; exit 1; }
+[ -n "$display" ] || { cat "$runtime/xvfb.log" >&2; echo "Xvfb gave no display number" >&2; exit 1; }
 export DISPLAY=":$display" XDG_RUNTIME_DIR="$runtime"
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 
