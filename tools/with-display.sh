@@ -9,9 +9,17 @@ set -euo pipefail
 runtime=$(mktemp -d)
 chmod 700 "$runtime"
 xvfb_pid="" wm_pid=""
+# How a stopped process ended is not this script's status: under set -e a
+# window manager ended by the signal would end the clean-up early, with 143
+# and the X server left running.
+stop() {
+  [ -n "$1" ] || return 0
+  kill "$1" 2>/dev/null || true
+  wait "$1" 2>/dev/null || true
+}
 cleanup() {
-  [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null && wait "$wm_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  stop "$wm_pid"
+  stop "$xvfb_pid"
   rm -rf "$runtime"
 }
 trap cleanup EXIT
