@@ -59,7 +59,10 @@ POP3::POP3(int index)
     : pop3_account_index(index), pop3_read_buffer(std::max<std::size_t>(pop3_read_size, 1)) {}
 
 POP3::~POP3() {
-  if (pop3_transport && pop3_transport->is_open()) QUIT();
+  // The second QUIT goes as it always has, but its answer is not awaited: a
+  // server that answered the first and keeps the connection open would hold
+  // every check's window for a whole receive time-out.
+  if (pop3_transport && pop3_transport->is_open() && Send("QUIT\r\n")) GiveUp();
   wipe_secret(pop3_command);
 }
 
@@ -276,9 +279,12 @@ const std::string POP3::GetData() {
   char previous = 0;
   bool complete = false;
   bool cut = false;
+  bool bare_lf = false;
   std::size_t run = 0;
   while (!complete) {
     if (run >= pop3_max_line_run) {
+      report_failure("a line from the server ran past " + std::to_string(pop3_max_line_run >> 20) +
+                     " MB without its end; gave up on the connection");
       GiveUp();
       break;
     }
@@ -289,6 +295,7 @@ const std::string POP3::GetData() {
     const std::size_t length = lf != nullptr ? static_cast<std::size_t>(lf - begin) + 1 : available;
     // Only CR LF ends a line; the CR may have come with the previous chunk.
     complete = lf != nullptr && (lf > begin ? lf[-1] : previous) == '\r';
+    bare_lf = bare_lf || (lf != nullptr && !complete);
     previous = begin[length - 1];
     const std::size_t room = pop3_max_line_length - pop3_multi_line_message.size();
     if (length > room) cut = true;
@@ -296,6 +303,10 @@ const std::string POP3::GetData() {
     pop3_read_begin += length;
     run += length;
   }
+  // An answer that never came whole because its lines end in LF alone: the
+  // time-out that follows is not the server's silence.
+  if (!complete && bare_lf)
+    report_failure("the server ends its lines with LF alone, not CR LF as POP3 asks, so its answer never ended");
   // A cut line still ends as a line does.
   if (cut && complete) pop3_multi_line_message.replace(pop3_max_line_length - 2, 2, "\r\n");
   if (!pop3_multi_line_message.empty()) debug_received(without_line_end(pop3_multi_line_message));

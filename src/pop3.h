@@ -111,8 +111,8 @@ class POP3 {
 
   // Opens nothing; `index` is the account in the mail settings.
   explicit POP3(int index);
-  // Sends QUIT once more (its result ignored) and closes the socket; an
-  // object without one (none opened, or the session given up on after a
+  // Sends QUIT once more, without waiting for its answer, and closes the
+  // socket; an object without one (none opened, or the session given up on after a
   // time-out or an endless line) writes and closes nothing.
   ~POP3();
   POP3(const POP3&) = delete;

@@ -38,8 +38,11 @@ constexpr rgb_color background = {208, 208, 208, 255};
 // --- Showing the result -----------------------------------------------------------
 
 // A size below 1 would shrink the text, and the window with it, to nothing
-// left to click; the setting itself stays as it was typed.
-float display_size(int points) { return points >= 1 ? static_cast<float>(points) : default_fontsize; }
+// left to click; one far above max_shown_fontsize fills the screen with a
+// blank window a few letters wide. The setting itself stays as it was typed.
+float display_size(int points) {
+  return points >= 1 ? static_cast<float>(std::min(points, max_shown_fontsize)) : default_fontsize;
+}
 
 // The narrowest content area whose frame still holds the window manager's
 // title and close box. Measured under openbox's default theme (screenshots,
