@@ -94,33 +94,26 @@ stop_server
 
 # --- Native Wayland ------------------------------------------------------------------
 
-if ! command -v weston >/dev/null || [ ! -e /usr/lib/x86_64-linux-gnu/qt6/plugins/platforms/libqwayland-generic.so ]; then
-  echo "e2e: Wayland part SKIPPED: weston or qt6-wayland is not installed" >&2
-  echo "e2e: passed"
-  exit 0
-fi
-wayland_runtime=$(mktemp -d)
-chmod 700 "$wayland_runtime"
-XDG_RUNTIME_DIR=$wayland_runtime weston --backend=headless-backend.so --socket=wyke-test --idle-time=0 \
-  >"$work/weston.out" 2>&1 &
+skip() { echo "e2e: Wayland part SKIPPED: $*" >&2; echo "e2e: passed"; exit 0; }
+command -v weston >/dev/null && [ -e /usr/lib/x86_64-linux-gnu/qt6/plugins/platforms/libqwayland-generic.so ] ||
+  skip "weston or qt6-wayland is not installed"
+wayland=$(mktemp -d)
+chmod 700 "$wayland"
+XDG_RUNTIME_DIR=$wayland weston --backend=headless-backend.so --socket=wyke --idle-time=0 >"$work/weston.out" 2>&1 &
 pids+=($!)
-if ! wait_until 10 test -S "$wayland_runtime/wyke-test"; then
-  echo "e2e: Wayland part SKIPPED: weston's headless backend did not start: $(tail -n 3 "$work/weston.out")" >&2
-  echo "e2e: passed"
-  exit 0
-fi
+wait_until 10 test -S "$wayland/wyke" || skip "weston's headless backend did not start: $(tail -n 3 "$work/weston.out")"
 mkdir -p "$work/wl"
-printf 'From: Ann <ann@example.org>\nSubject: Lunch\n\nbody\n' >"$work/wl/1.eml"
+printf 'From: Ann <ann@example.org>\n\nbody\n' >"$work/wl/1.eml"
 serve "$work/wl"
-env -u DISPLAY XDG_RUNTIME_DIR="$wayland_runtime" WAYLAND_DISPLAY=wyke-test \
-  XDG_CONFIG_HOME="$(settings wayland 2 1 From:)" "$WYKE_BINARY" --debug >"$work/wyke.out" 2>&1 &
+env -u DISPLAY XDG_RUNTIME_DIR="$wayland" WAYLAND_DISPLAY=wyke XDG_CONFIG_HOME="$(settings wayland 2 1 From:)" \
+  "$WYKE_BINARY" --debug >"$work/wyke.out" 2>&1 &
 wyke_pid=$!
 pids+=("$wyke_pid")
 wait_until 20 checks_ended 2 || fail "Wayland: no second check: $(cat "$work/wyke.out")"
 grep -q 'S: From: Ann' "$work/wyke.out" || fail "Wayland: nothing listed: $(cat "$work/wyke.out")"
 [ "$(grep -c 'cannot bring back its own minimized window' "$work/wyke.out")" -eq 1 ] ||
-  fail "Wayland: the notice that it never minimizes is not there once: $(cat "$work/wyke.out")"
+  fail "Wayland: no single notice that it never minimizes: $(cat "$work/wyke.out")"
 kill -s TERM "$wyke_pid"
 ended_within 1 0 "Wayland"
-rm -rf "$wayland_runtime"
+rm -rf "$wayland"
 echo "e2e: passed"
