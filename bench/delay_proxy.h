@@ -64,6 +64,13 @@ class DelayProxy {
     std::lock_guard<std::mutex> lock(mutex_);
     return last_connection_;
   }
+  // Connections whose both directions have ended; waits up to `timeout` for
+  // more than `seen`.
+  int ended_after(int seen, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ended_changed_.wait_for(lock, timeout, [&] { return ended_ > seen; });
+    return ended_;
+  }
 
  private:
   // Bytes in flight in one direction, each chunk with the time it is due.
@@ -103,6 +110,8 @@ class DelayProxy {
         back.join();
         std::lock_guard<std::mutex> ended(mutex_);
         last_connection_ = clock::now() - accepted;
+        ++ended_;
+        ended_changed_.notify_all();
       });
     }
   }
@@ -153,6 +162,8 @@ class DelayProxy {
   mutable std::mutex mutex_;
   std::vector<int> sockets_;
   clock::duration last_connection_{};
+  int ended_ = 0;
+  mutable std::condition_variable ended_changed_;
   std::vector<std::thread> connections_;
 };
 

@@ -47,17 +47,20 @@ start "$(settings unreachable 300 0 From: Subject:)"
 shows_error unreachable
 close
 
-# A server that greets only after a second: the window shows before that,
-# and then holds the answer.
+# A server that greets only once the window shows: it shows before the first
+# check has its answer, and then holds the answer.
 serve_python '
 client, _ = listener.accept()
-time.sleep(1)
-open(sys.argv[1], "w").close()
+for _ in range(3000):
+    if os.path.exists(sys.argv[1]):
+        break
+    time.sleep(0.01)
 client.sendall(b"-ERR busy\r\n")
 client.close()
-' "$work/greeted"
-show "$(settings slow 300 0 From: Subject:)" 1
-[ ! -e "$work/greeted" ] || fail "the window showed only after the first check had its answer"
+' "$work/shown"
+show "$(settings slow 300 0 From: Subject:)"
+grep -q 'check ended:' "$work/wyke.out" && fail "the first check ended before the window showed"
+touch "$work/shown"
 wait_until 10 checks_ended 1 || fail "the first check did not end"
 shows_error slow
 close

@@ -103,7 +103,7 @@ serve_python() {
   local body=$1
   shift
   serve_with python3 -c '
-import socket, sys, time
+import os, socket, sys, time
 listener = socket.socket()
 listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
 listener.bind(("127.0.0.1", 110))
