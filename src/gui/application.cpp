@@ -64,6 +64,7 @@ struct FixedArguments {
 std::atomic<bool> loop_running{false};
 QtMessageHandler qt_default_handler = nullptr;
 
+// exit()'s own handler, on whichever thread called exit().
 void end_without_static_destruction() {
   if (!loop_running) return;
   std::fflush(stdout);
@@ -71,7 +72,7 @@ void end_without_static_destruction() {
 }
 
 // Qt's fatal messages are its platform's failures (no display, a lost one):
-// the message, then status 1, no abort and no core.
+// the message, then status 1, no abort and no core. Any thread.
 void end_on_fatal(QtMsgType type, const QMessageLogContext& context, const QString& text) {
   qt_default_handler(type, context, text);
   if (type != QtFatalMsg) return;
@@ -87,8 +88,9 @@ void install_exit_guards() {
   });
 }
 
-// A session's signal closes every shown window as its close box would, and
-// with none shown ends the application.
+// A session's signal closes every shown window as its close box would (the
+// notifier's cancels its check), and with none shown ends the application.
+// Qt thread.
 void close_as_the_session_asks() {
   bool asked = false;
   for (QWidget* widget : QApplication::topLevelWidgets()) {
