@@ -10,7 +10,8 @@ BUILD_PACKAGES    := cmake ninja-build g++ qt6-base-dev libxcb1-dev libssl-dev c
 DEMO_PACKAGES     := $(BUILD_PACKAGES) xvfb openbox x11-utils xdotool wmctrl imagemagick \
                      fonts-dejavu-core iproute2
 TEST_PACKAGES     := $(DEMO_PACKAGES) libgtest-dev libgmock-dev python3 openssl \
-                     fonts-ipafont-gothic dovecot-core dovecot-pop3d
+                     fonts-ipafont-gothic dovecot-core dovecot-pop3d \
+                     dovecot-imapd dbus weston qt6-wayland
 BENCH_PACKAGES    := $(TEST_PACKAGES) libbenchmark-dev x11-apps
 FUZZ_PACKAGES     := $(BUILD_PACKAGES) clang libclang-rt-14-dev
 PACKAGE_PACKAGES  := $(BUILD_PACKAGES) librsvg2-bin dpkg-dev fakeroot file

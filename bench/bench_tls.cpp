@@ -79,6 +79,16 @@ int tls_port(const benchmark::State& state) {
 
 int expected_lines(int size) { return 2 * size; }
 
+// The last check seen from the link: the proxy's accept to its close, in
+// round trips. The TCP handshake is not delayed, so the rest is the client's
+// and the server's exchange alone.
+void link_round_trips(benchmark::State& state, int ended_before) {
+  if (proxy().ended_after(ended_before, 5s) == ended_before) return;
+  const double ms = std::chrono::duration<double, std::milli>(proxy().last_connection()).count();
+  state.counters["link_ms"] = ms;
+  state.counters["link_round_trips"] = ms / std::chrono::duration<double, std::milli>(2 * one_way).count();
+}
+
 void report_lines(benchmark::State& state, int lines, int size) {
   if (lines != expected_lines(size)) state.SkipWithError(("listed " + std::to_string(lines) + " lines").c_str());
   state.counters["lines"] = lines;
@@ -88,9 +98,11 @@ void BM_TlsCheck(benchmark::State& state) {
   const int size = static_cast<int>(state.range(1));
   const std::string cafile = dovecot(size).ca_file();
   use_account(wyke_test::test_host_name, "tls", tls_port(state), cafile);
+  const int ended = state.range(0) == 1 ? proxy().ended_after(0, 0ms) : 0;
   int lines = 0;
   for (auto _ : state) lines = WykeView::checkmail(headers);
   report_lines(state, lines, size);
+  if (state.range(0) == 1) link_round_trips(state, ended);
 }
 
 void BM_ReferenceTlsCheck(benchmark::State& state) {
@@ -98,6 +110,7 @@ void BM_ReferenceTlsCheck(benchmark::State& state) {
   const std::string command = "python3 " WYKE_BENCH_DIR "/reference_check.py " + std::to_string(tls_port(state)) +
                               " " + wyke_test::DovecotServer::user + " " + wyke_test::DovecotServer::password +
                               " 3 " + wyke_test::test_host_name + " " + dovecot(size).ca_file();
+  const int ended = state.range(0) == 1 ? proxy().ended_after(0, 0ms) : 0;
   for (auto _ : state) {
     int lines = -1;
     double seconds = 0;
@@ -105,6 +118,7 @@ void BM_ReferenceTlsCheck(benchmark::State& state) {
     state.SetIterationTime(seconds);
     report_lines(state, lines, size);
   }
+  if (state.range(0) == 1) link_round_trips(state, ended);
 }
 
 // range(0): 1 for `tls` (port 995 under the test host name), 0 for `none`

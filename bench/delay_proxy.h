@@ -58,6 +58,19 @@ class DelayProxy {
 
   bool listening() const { return port_ != 0; }
   std::uint16_t port() const { return port_; }
+  // From the accept of the connection that ended last to the end of both
+  // its directions: what a check costs on the link, seen from the link.
+  clock::duration last_connection() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return last_connection_;
+  }
+  // Connections whose both directions have ended; waits up to `timeout` for
+  // more than `seen`.
+  int ended_after(int seen, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ended_changed_.wait_for(lock, timeout, [&] { return ended_ > seen; });
+    return ended_;
+  }
 
  private:
   // Bytes in flight in one direction, each chunk with the time it is due.
@@ -91,10 +104,14 @@ class DelayProxy {
         shutdown(client, SHUT_RDWR);
         continue;
       }
-      connections_.emplace_back([this, client, server] {
+      connections_.emplace_back([this, client, server, accepted = clock::now()] {
         std::thread back([this, server, client] { pump(server, client); });
         pump(client, server);
         back.join();
+        std::lock_guard<std::mutex> ended(mutex_);
+        last_connection_ = clock::now() - accepted;
+        ++ended_;
+        ended_changed_.notify_all();
       });
     }
   }
@@ -142,8 +159,11 @@ class DelayProxy {
   int listener_ = -1;
   std::uint16_t port_ = 0;
   std::thread acceptor_;
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   std::vector<int> sockets_;
+  clock::duration last_connection_{};
+  int ended_ = 0;
+  mutable std::condition_variable ended_changed_;
   std::vector<std::thread> connections_;
 };
 

@@ -4,8 +4,8 @@
 // The account's security decides the exchange. `none` is plain text:
 // greeting, USER, PASS, then the caller's commands one at a time. `tls`
 // (TLS from the first byte) and `starttls` (greeting, CAPA, STLS, TLS, CAPA
-// again) add CAPA, and send the TOPs of a listing ahead in a bounded window
-// when the server announces PIPELINING. Nothing is sent in plain text once
+// again) add CAPA and, when the server announces PIPELINING, send USER, PASS
+// and STAT in one write and the TOPs of a listing ahead in a bounded window. Nothing is sent in plain text once
 // TLS was asked for, and no credential before the server's certificate
 // passed.
 //
@@ -111,8 +111,8 @@ class POP3 {
 
   // Opens nothing; `index` is the account in the mail settings.
   explicit POP3(int index);
-  // Sends QUIT once more (its result ignored) and closes the socket; an
-  // object without one (none opened, or the session given up on after a
+  // Sends QUIT once more, without waiting for its answer, and closes the
+  // socket; an object without one (none opened, or the session given up on after a
   // time-out or an endless line) writes and closes nothing.
   ~POP3();
   POP3(const POP3&) = delete;
@@ -174,6 +174,12 @@ class POP3 {
   // Sends STAT; the number after its "+OK" as read, sign and all, or
   // nothing when STAT failed or that number is missing or too large.
   std::optional<int> StatCount();
+  // With PIPELINING: USER, PASS and STAT in one write, whose answers USER,
+  // PASS and STAT then read in turn. False when the write failed.
+  bool SendLoginAhead(const char* name, const std::string& password);
+  // Reads the answer of `command` when it went ahead, else sends it as
+  // SendCommand does.
+  status_t SendOrAnswer(const std::string& command);
   status_t USER(const char* name);
   status_t PASS(const char* password);
   // AUTH XOAUTH2 in two steps (RFC 5034): the command, the server's "+ ",
@@ -212,6 +218,7 @@ class POP3 {
   int pop3_owed_first = 0;
   int pop3_next_top = 0;
   int pop3_top_lines = 0;
+  int pop3_login_ahead = 0;  // answers owed to the login sent ahead
   int pop3_account_index;
   status_t status = B_OK;
   std::string pop3_server_response_message;

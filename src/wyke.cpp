@@ -1,11 +1,13 @@
 #include "wyke.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "account_check.h"
 #include "gui/alert.h"
 #include "gui/font.h"
 #include "gui/message.h"
+#include "platform/debug_log.h"
 #include "platform/network_cancel.h"
 #include "platform/report.h"
 #include "wykesub.h"
@@ -36,8 +38,11 @@ constexpr rgb_color background = {208, 208, 208, 255};
 // --- Showing the result -----------------------------------------------------------
 
 // A size below 1 would shrink the text, and the window with it, to nothing
-// left to click; the setting itself stays as it was typed.
-float display_size(int points) { return points >= 1 ? static_cast<float>(points) : default_fontsize; }
+// left to click; one far above max_shown_fontsize fills the screen with a
+// blank window a few letters wide. The setting itself stays as it was typed.
+float display_size(int points) {
+  return points >= 1 ? static_cast<float>(std::min(points, max_shown_fontsize)) : default_fontsize;
+}
 
 // The narrowest content area whose frame still holds the window manager's
 // title and close box. Measured under openbox's default theme (screenshots,
@@ -93,8 +98,18 @@ void Wyke::ReadyToRun() {
   WykeWin* windowObj =
       new WykeWin(BRect(50, 50, 100, 100), "wyke", B_TITLED_WINDOW, B_NOT_RESIZABLE, B_ALL_WORKSPACES);
   windowObj->SetPulseRate(one_second);
-  time_count = check_interval(snapshot_settings().checkmail_timer);
-  WindowAt(0)->ChildAt(0)->Pulse();
+  const settings_snapshot settings = snapshot_settings();
+  time_count = check_interval(settings.checkmail_timer);
+  if (!minimized_windows_come_back())
+    std::fputs("wyke: on native Wayland a program cannot bring back its own minimized window, "
+               "so the notifier stays shown\n",
+               stderr);
+  // On screen at once, whatever the server does; the first check fills it
+  // as every later one does, on the window's thread, ahead of the first tick.
+  BView* view = windowObj->ChildAt(0);
+  wyke_header = checking_text;
+  show_text(windowObj, static_cast<BTextView*>(view->ChildAt(0)), 1, settings.fontsize);
+  windowObj->PostMessage(first_check, view);
   windowObj->Show();
 }
 
@@ -140,6 +155,10 @@ WykeView::WykeView(BRect frame, const char* name, uint32 resizing_mode, uint32 f
 
 WykeView::~WykeView() { wyke_header = ""; }
 
+void WykeView::MessageReceived(BMessage* message) {
+  if (message->what == first_check) Pulse();
+}
+
 void WykeView::Pulse() {
   if (!f_config) return;
   const settings_snapshot settings = snapshot_settings();
@@ -148,7 +167,7 @@ void WykeView::Pulse() {
   // Counted wide: with the largest interval there is no int one past it.
   const long long count = static_cast<long long>(time_count) + 1;
   time_count = static_cast<int>(std::min<long long>(count, INT_MAX));
-  if (count == settings.closewindow_timer) window->Minimize(true);
+  if (count == settings.closewindow_timer && minimized_windows_come_back()) window->Minimize(true);
   if (count <= check_interval(settings.checkmail_timer)) return;
 
   const bigtime_t time = window->PulseRate();
@@ -158,6 +177,7 @@ void WykeView::Pulse() {
   show_text(window, static_cast<BTextView*>(ChildAt(0)), headers_num, settings.fontsize);
   window->Minimize(false);
   window->Activate(status);
+  debug_note("check ended: " + std::to_string(headers_num) + " lines shown");
   time_count = 0;
   window->SetPulseRate(time);
 }

@@ -49,6 +49,11 @@ int check_interval(int seconds);
 extern int time_count;            // ticks since the last check ended
 extern std::string wyke_header;   // the notifier text: UTF-8, lines joined by "\n"
 
+// What the notifier shows from the moment it appears until the first check ends.
+inline constexpr const char* checking_text = "Checking for mail...";
+// Posted to the background view once at start-up: the first check, at once.
+inline constexpr uint32 first_check = message_code("wkfc");
+
 // --- The application ---------------------------------------------------------
 
 // Runs on the main thread: its hooks run there too.
@@ -56,8 +61,9 @@ class Wyke : public BApplication {
  public:
   Wyke();  // signature "application/x-vnd.z_qel-Wyke"
   ~Wyke() override;
-  // Makes the notifier window, runs the first check and only then shows the
-  // window, so that it first appears holding its result.
+  // Makes the notifier window and shows it at once, sized to checking_text,
+  // with the first check queued ahead of its first tick: the window is on
+  // screen, and can be closed, while a slow server keeps that check.
   void ReadyToRun() override;
   // A one-line notice in an alert that does not wait.
   void AboutRequested() override;
@@ -82,9 +88,12 @@ class WykeView : public BView {
   // Empties wyke_header.
   ~WykeView() override;
 
+  // first_check runs the tick that checks (the window's thread).
+  void MessageReceived(BMessage* message) override;
+
   // One tick: counts, minimizes on the closing tick, and on the tick after
   // the interval runs a check and shows its result sized to the text. The
-  // window's thread; once on the application's thread at start-up.
+  // window's thread. Never minimizes where the window could not come back.
   void Pulse() override;
 
   // One POP3 session with account 0 that rebuilds wyke_header from the header

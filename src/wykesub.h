@@ -11,6 +11,9 @@
 // --- Defaults and file format ----------------------------------------------
 
 inline constexpr int default_fontsize = 12;
+// The largest font size the notifier shows, in points: a line of this stays
+// well inside a screen. A larger setting is shown at it and kept as typed.
+inline constexpr int max_shown_fontsize = 72;
 inline constexpr int default_checktime = 300;
 inline constexpr int default_closetime = 15;
 inline constexpr const char* default_header1 = "From:";

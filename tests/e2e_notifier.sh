@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real notifier on a private X server with a window manager, against the
 # demo POP3 server on 127.0.0.1:110 of a private network namespace:
-#   - the window titled "wyke" first appears already sized to its text;
+#   - the window titled "wyke" shows at once, and is sized to its text once
+#     the first check has ended;
 #   - it is iconified after the delay and restored by the next check;
 #   - a right click opens "wyke config", F1 opens "About";
 #   - closing the notifier ends the process with status 0;
@@ -17,7 +18,7 @@ printf 'Subject: =?ISO-8859-1?Q?R=FCckmeldung?=\nFrom: bob@example.org\n' >"$wor
 serve "$work/two"
 start "$(settings mail 3 1 From: Subject:)"
 first=$(size_of "$window")
-[ "$first" != "51x51" ] || fail "the window first appeared at its initial size, before the check"
+[ "$first" != "51x51" ] || fail "the window still has its initial size after the first check"
 
 wait_until 10 state_is "$window" Iconic || fail "not iconified after the delay (state: $(wm_state "$window"))"
 wait_until 10 state_is "$window" Normal || fail "not restored by the next check"
@@ -46,16 +47,21 @@ start "$(settings unreachable 300 -1 From: Subject:)"
 shows_error unreachable
 close
 
-# A server that greets only after a second: the window must not show before.
+# A server that greets only once the window shows: it shows before the first
+# check has its answer, and then holds the answer.
 serve_python '
 client, _ = listener.accept()
-time.sleep(1)
-open(sys.argv[1], "w").close()
+for _ in range(3000):
+    if os.path.exists(sys.argv[1]):
+        break
+    time.sleep(0.01)
 client.sendall(b"-ERR busy\r\n")
 client.close()
-' "$work/greeted"
-start "$(settings slow 300 -1 From: Subject:)"
-[ -e "$work/greeted" ] || fail "the window showed before the first check had its answer"
+' "$work/shown"
+show "$(settings slow 300 -1 From: Subject:)"
+grep -q 'check ended:' "$work/wyke.out" && fail "the first check ended before the window showed"
+touch "$work/shown"
+wait_until 10 checks_ended 1 || fail "the first check did not end"
 shows_error slow
 close
 stop_server

@@ -196,9 +196,10 @@ const std::vector<HostileCase> hostile_cases = {
     {"ten_megabyte_header_line", [](auto& s) { s.huge_line_at(5, ten_megabytes, 2); },
      long_from(pop3_max_line_length - 2) + all_four.substr(all_four.find('\n')), 4, "", true},
     // A line that never ends ends the session where the client stops reading.
-    {"endless_greeting", [](auto& s) { s.huge_line_at(0, endless); }, "Error", 1, nullptr, true},
+    {"endless_greeting", [](auto& s) { s.huge_line_at(0, endless); }, "Error", 1, "ran past 16 MB without its end",
+     true},
     {"endless_header_line", [](auto& s) { s.huge_line_at(5, endless, 2); },
-     long_from(pop3_max_line_length) + "\n" + incomplete, 2, "at message 1 of 2: ", true},
+     long_from(pop3_max_line_length) + "\n" + incomplete, 2, "ran past 16 MB without its end", true},
     // Answers to TOP that never end: the message is left out, the listing ends.
     {"endless_top_answer", [](auto& s) { s.flood_at(7, "X-Filler: y\r\n", endless); },
      first_two + "\n" + incomplete, 3, "at message 2 of 2: the answer to TOP 2 0 ran past 4194304 bytes", true},
@@ -223,12 +224,13 @@ const std::vector<HostileCase> hostile_cases = {
      "at message 2 of 2: "},
     {"cut_in_last_stat", [](auto& s) { s.cut_reply(8, 5); }, all_four, 4, ""},
     {"cut_in_quit_answer", [](auto& s) { s.cut_reply(9, 3); }, all_four, 4, ""},
-    // Bare LF ends no line: the client waits for CR LF until its time-out.
-    {"bare_lf_greeting", [](auto& s) { s.set_greeting("+OK ready\n"); }, "Error", 1, nullptr},
+    // Bare LF ends no line: the client waits for CR LF until its time-out,
+    // and says why the answer never ended.
+    {"bare_lf_greeting", [](auto& s) { s.set_greeting("+OK ready\n"); }, "Error", 1, "lines with LF alone"},
     {"bare_lf_stat_answer", [](auto& s) { s.set_reply("STAT", "+OK 2 320\n"); }, incomplete, 1,
-     "at message 1 of 2: "},
+     "lines with LF alone"},
     {"bare_lf_top_answer", [](auto& s) { s.set_reply("TOP 1 0", "+OK\nFrom: a\nSubject: b\n.\n"); }, incomplete, 1,
-     "in the answer to TOP 1 0"},
+     "lines with LF alone"},
     // NUL bytes are bytes like any other.
     {"nul_in_greeting", [](auto& s) { s.set_greeting(std::string("+OK\0ready\r\n", 11)); }, all_four, 4, ""},
     {"nul_in_header_lines",

@@ -53,6 +53,8 @@ const std::vector<FormatCase> format_cases = {
     {"other_block_names_do_not_count", "[Account]\n[accounts]\n# [account]\n[account]\nuser = u\n", 1, 0, {"", "u", ""}},
     {"empty_value", "[account]\npassword =\nuser = u", 1, 0, {"", "u", ""}},
     {"key_with_a_blank_is_no_key", "[account]\npass word = x\n", 1, 0, {"", "", ""}},
+    {"byte_order_mark_skipped", "\xEF\xBB\xBF[account]\nuser = u\n", 1, 0, {"", "u", ""}},
+    {"byte_order_mark_only_at_the_start", "[account]\n\xEF\xBB\xBFuser = u\nhost = h\n", 1, 0, {"h", "", ""}},
 };
 
 TEST(MailSettings, FileFormat) {

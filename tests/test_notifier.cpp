@@ -22,6 +22,7 @@
 #include "repeat.h"
 #include "temp_config.h"
 #include "wyke.h"
+#include "platform/network_cancel.h"
 #include "wykesub.h"
 
 namespace {
@@ -42,6 +43,7 @@ class Notifier : public testing::Test {
   }
   void TearDown() override {
     close_all_windows();
+    reset_network_cancel();  // a test's close box cancelled the network waits
     f_config = true;
     time_count = 0;
     wyke_header.clear();
@@ -119,26 +121,54 @@ class Notifier : public testing::Test {
 
 // --- Start-up ---------------------------------------------------------------------------
 
-TEST_F(Notifier, StartUpShowsTheWindowHoldingTheFirstCheck) {
-  be_app->ReadyToRun();
-  EXPECT_EQ(checks(), 1) << "the first check runs before any tick";
+void find_notifier(BWindow*& window, BView*& view, BTextView*& contents) {
   ASSERT_EQ(be_app->CountWindows(), 1);
   window = be_app->WindowAt(0);
   view = window->ChildAt(0);
   contents = dynamic_cast<BTextView*>(view->ChildAt(0));
   ASSERT_NE(contents, nullptr);
+}
+
+TEST_F(Notifier, StartUpShowsTheWindowAndFillsItWithTheFirstCheck) {
+  be_app->ReadyToRun();
+  find_notifier(window, view, contents);
   EXPECT_STREQ(window->Title(), "wyke");
   EXPECT_STREQ(be_app->Signature(), "application/x-vnd.z_qel-Wyke");
   bool hidden = true;
   bigtime_t rate = 0;
+  // Queued behind the first check, which comes ahead of any tick.
   on_window([&] {
     hidden = window->IsHidden();
     rate = window->PulseRate();
   });
+  EXPECT_EQ(checks(), 1);
   EXPECT_FALSE(hidden);
   EXPECT_EQ(rate, 1000000);
   EXPECT_EQ(text(), "From: Ann <ann@example.org>\nSubject: Lunch");
   EXPECT_EQ(window_size(), text_size(2));
+}
+
+// A server that never answers: the window is on screen, saying a check runs,
+// and its close box ends the check.
+TEST_F(Notifier, StartUpShowsTheWindowWhileTheFirstCheckHangs) {
+  pop3_receive_timeout_ms = 0;
+  server.go_silent_at(0);
+  be_app->ReadyToRun();
+  find_notifier(window, view, contents);
+  EXPECT_FALSE(window->IsHidden());
+  ASSERT_TRUE(pump_until([&] { return server.log().empty() && window->PulseRate() == 0; })) << "a check has begun";
+  EXPECT_STREQ(contents->Text(), checking_text);
+  gui_synthetic::close_box(*window);
+  EXPECT_TRUE(pump_until([] { return be_app->CountWindows() == 0; }, std::chrono::seconds(3)));
+}
+
+TEST_F(Notifier, StartUpChecksAtOnceWhateverTheInterval) {
+  settings(-5, 15);
+  be_app->ReadyToRun();
+  find_notifier(window, view, contents);
+  on_window([] {});
+  EXPECT_EQ(checks(), 1);
+  EXPECT_EQ(snapshot_settings().checkmail_timer, -5);
 }
 
 // --- The tick's timing --------------------------------------------------------------------
@@ -201,12 +231,6 @@ TEST_F(Notifier, IntervalOfZeroOrBelowWaitsTheDefault) {
   }
 }
 
-TEST_F(Notifier, StartUpChecksAtOnceWhateverTheInterval) {
-  settings(-5, 15);
-  be_app->ReadyToRun();
-  EXPECT_EQ(checks(), 1);
-  EXPECT_EQ(snapshot_settings().checkmail_timer, -5);
-}
 
 TEST_F(Notifier, CloseTimeOnePastTheIntervalMinimizesOnTheCheckTickAndTheCheckRestores) {
   settings(3, 4);
@@ -353,6 +377,7 @@ std::vector<SizeCase> size_cases() {
       {"large_font", one_message, 30, two_lines, 2, 30, false},
       {"font_size_zero_shows_at_the_default", one_message, 0, two_lines, 2, 12, false},
       {"negative_font_size_too", one_message, -4, two_lines, 2, 12, false},
+      {"a_huge_font_size_shows_at_the_bound", one_message, 100000, two_lines, 2, max_shown_fontsize, true},
       {"a_tiny_font_keeps_a_line_of_the_default_font", one_message, 2, two_lines, 2, 2, false},
       {"many_messages_make_it_tall", many, 12, many_text, 40, 12, false},
       {"a_long_line_is_cut_at_the_screen", {long_subject + "\r\n"}, 12, long_subject, 1, 12, true},

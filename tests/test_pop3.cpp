@@ -19,13 +19,19 @@
 #include "pop3_server.h"
 #include "temp_config.h"
 
-// Counts each thread's send calls: a command line must leave in one write.
+// Counts each thread's send calls (a command line must leave in one write)
+// and receive calls.
 namespace {
 thread_local int sends_on_this_thread = 0;
+thread_local int receives_on_this_thread = 0;
 }
 extern "C" ssize_t send(int fd, const void* bytes, size_t length, int flags) {
   ++sends_on_this_thread;
   return syscall(SYS_sendto, fd, bytes, length, flags, nullptr, 0);
+}
+extern "C" ssize_t recv(int fd, void* bytes, size_t length, int flags) {
+  ++receives_on_this_thread;
+  return syscall(SYS_recvfrom, fd, bytes, length, flags, nullptr, nullptr);
 }
 
 namespace {
@@ -115,6 +121,23 @@ TEST_F(Pop3Test, GoodSessionSendsExactlyTheseLines) {
                         "QUIT"}));
   // The destructor's QUIT is not counted: it was sent after the count was taken.
   EXPECT_EQ(sends, static_cast<int>(log.size()) - 1) << "each command line goes out in one write";
+}
+
+// A server that answers the first QUIT and keeps the connection open would
+// hold every check for a receive time-out if the second one were awaited.
+TEST_F(Pop3Test, TheSecondQuitIsSentAndNeverAwaited) {
+  server.set_maildrop({});
+  server.go_silent_at(5);
+  serve();
+  {
+    POP3 mes(0);
+    ASSERT_EQ(mes.Connect(), POP3::POP3_COMMAND_SUCSESS);
+    EXPECT_EQ(mes.GetMsgNum(), 0);
+    EXPECT_EQ(mes.QUIT(), POP3::POP3_COMMAND_SUCSESS);
+    receives_on_this_thread = 0;
+  }
+  EXPECT_EQ(receives_on_this_thread, 0) << "the destructor read from the connection";
+  EXPECT_EQ(log_after(), (Lines{"USER alice", "PASS secret", "STAT", "QUIT", "QUIT"}));
 }
 
 TEST_F(Pop3Test, EmptyMaildropSendsStatAndQuit) {

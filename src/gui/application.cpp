@@ -7,13 +7,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <vector>
 
+#include "gui/display.h"
 #include "gui/port.h"
 #include "gui/qt_calls.h"
+#include "gui/session_signals.h"
 #include "gui/threads.h"
+#include "gui/widgets.h"
 #include "gui/window.h"
 #include "gui/window_list.h"
 
@@ -31,29 +35,73 @@ struct WindowEntry {
 std::mutex windows_mutex;
 std::vector<WindowEntry> windows;
 
-bool set(const char* variable) {
-  const char* value = std::getenv(variable);
-  return value != nullptr && *value != '\0';
-}
+void install_exit_guards();
 
 // Qt keeps argc and argv for the application's life, and main has none to give.
 struct FixedArguments {
   int argc = 1;
   char name[5] = "wyke";
   char platform_option[10] = "-platform";
-  char xcb[4] = "xcb";
+  std::string platform = find_display().platform;
   char* argv[4] = {name, nullptr, nullptr, nullptr};
 
   FixedArguments() {
-    // The notifier restores its own minimized window, which Wayland does not
-    // let a client do; X11 (or XWayland) does.
-    if (set("DISPLAY") && !set("QT_QPA_PLATFORM")) {
-      argv[1] = platform_option;
-      argv[2] = xcb;
-      argc = 3;
-    }
+    install_exit_guards();
+    if (platform.empty()) return;
+    argv[1] = platform_option;
+    argv[2] = platform.data();
+    argc = 3;
   }
 };
+
+// --- Ending when the display goes ---------------------------------------------------
+
+// While the loop runs. Qt ends the process with exit(1) when the X connection
+// breaks, and with a fatal message when a Wayland one does: static
+// destruction would then meet window threads still running (and abort on
+// them). Ended at once instead: a settings save in progress leaves the old
+// file in place (saves rename a finished temporary over it).
+std::atomic<bool> loop_running{false};
+QtMessageHandler qt_default_handler = nullptr;
+
+// exit()'s own handler, on whichever thread called exit().
+void end_without_static_destruction() {
+  if (!loop_running) return;
+  std::fflush(stdout);
+  _exit(1);
+}
+
+// Qt's fatal messages are its platform's failures (no display, a lost one):
+// the message, then status 1, no abort and no core. Any thread.
+void end_on_fatal(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  qt_default_handler(type, context, text);
+  if (type != QtFatalMsg) return;
+  std::fflush(stdout);
+  _exit(1);
+}
+
+void install_exit_guards() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    std::atexit(end_without_static_destruction);
+    qt_default_handler = qInstallMessageHandler(end_on_fatal);
+  });
+}
+
+// A session's signal closes every shown window as its close box would (the
+// notifier's cancels its check), and with none shown ends the application.
+// Qt thread.
+void close_as_the_session_asks() {
+  bool asked = false;
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    if (dynamic_cast<gui_detail::WindowWidget*>(widget) == nullptr || !widget->isVisible()) continue;
+    widget->close();
+    asked = true;
+  }
+  if (!asked && be_app != nullptr) be_app->Quit();
+}
+
+std::atomic<bool> restorable{true};
 
 // F1 anywhere in the application asks for the About box.
 class AboutKey : public QObject {
@@ -75,9 +123,15 @@ struct BApplication::QtSide {
   FixedArguments arguments;
   QApplication app{arguments.argc, arguments.argv};
   AboutKey about_key;
+  gui_detail::SessionSignals session_signals{close_as_the_session_asks};
 
-  QtSide() { app.installEventFilter(&about_key); }
+  QtSide() {
+    app.installEventFilter(&about_key);
+    restorable = !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+  }
 };
+
+bool minimized_windows_come_back() { return restorable; }
 
 BApplication::BApplication(const char* signature)
     : BLooper(signature), signature_(signature ? signature : ""), qt_(std::make_unique<QtSide>()) {
@@ -95,7 +149,9 @@ BApplication::~BApplication() {
 thread_id BApplication::Run() {
   running_ = true;
   gui_detail::queue_for_qt([this] { ReadyToRun(); });
+  loop_running = true;
   QApplication::exec();
+  loop_running = false;
   running_ = false;
   close_all_windows();
   return static_cast<thread_id>(gettid());

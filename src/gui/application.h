@@ -13,8 +13,10 @@ class BWindow;
 // (ReadyToRun, AboutRequested, QuitRequested, MessageReceived) run there.
 class BApplication : public BLooper {
  public:
-  // Makes the QApplication. With DISPLAY set and no QT_QPA_PLATFORM chosen it
-  // uses X11 (xcb), where a program may restore its own minimized window.
+  // Makes the QApplication on the platform find_display (display.h) chose.
+  // From then on SIGTERM, SIGHUP and SIGINT close every shown window as its
+  // close box does (none shown: Quit), and a display lost while Run runs
+  // ends the process with status 1, without static destruction.
   explicit BApplication(const char* signature);
   // Closes every window first.
   ~BApplication() override;
@@ -66,3 +68,8 @@ class BApplication : public BLooper {
 
 // The application object, while there is one.
 extern BApplication* be_app;
+
+// False where a program cannot bring back its own minimized window (native
+// Wayland has no protocol for it): such a program had better not minimize
+// it. Any thread, once the application is made.
+bool minimized_windows_come_back();

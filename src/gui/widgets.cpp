@@ -152,6 +152,17 @@ void WindowWidget::showEvent(QShowEvent* event) {
   fit_to_screen();
   // A restore shows the window again in the frame it already has.
   if (frame_seen_ || framed()) return;
+  // A window mapped while a window manager is still starting (a desktop
+  // session starts its programs beside it) may never be managed, and so
+  // never appear: still not on the screen after a second, it is shown anew,
+  // once.
+  if (shown_anew_) return;
+  QTimer::singleShot(map_grace_ms, this, [this] {
+    if (!isVisible() || isMinimized() || windowHandle() == nullptr || windowHandle()->isExposed()) return;
+    shown_anew_ = true;
+    hide();
+    show();
+  });
   frame_looks_left_ = frame_looks;
   look_at_frame();
 }

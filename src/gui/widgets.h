@@ -67,6 +67,7 @@ class WindowWidget : public ViewWidget {
   // milliseconds, but seconds on a machine under load.
   static constexpr int frame_looks = 200;
   static constexpr int frame_look_interval_ms = 50;
+  static constexpr int map_grace_ms = 1000;
 
   std::shared_ptr<Port> port_;
   bool fixed_size_ = false;
@@ -75,6 +76,7 @@ class WindowWidget : public ViewWidget {
   QSize fitted_;            // what the last fit made of it
   int frame_looks_left_ = 0;
   bool frame_seen_ = false;  // the window manager has framed it once
+  bool shown_anew_ = false;  // after a first show that never reached the screen
 };
 
 }  // namespace gui_detail

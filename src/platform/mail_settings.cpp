@@ -24,7 +24,7 @@ namespace {
 constexpr off_t max_accounts_file = 1 << 20;
 
 constexpr std::string_view account_line = "[account]";
-
+constexpr std::string_view utf8_byte_order_mark = "\xEF\xBB\xBF";
 
 std::string accounts_path() {
   BPath path;
@@ -102,6 +102,8 @@ using FieldVisitor = std::function<void(int32 account, std::string_view key, std
 // Walks the file's lines, handing every key of every account to `visit`.
 // Returns the number of accounts.
 int32 scan_accounts(std::string_view text, const FieldVisitor& visit) {
+  // Some editors begin a UTF-8 file with a byte-order mark: no part of a line.
+  if (text.starts_with(utf8_byte_order_mark)) text.remove_prefix(utf8_byte_order_mark.size());
   int32 accounts = 0;
   while (!text.empty()) {
     const std::string_view::size_type end = text.find('\n');

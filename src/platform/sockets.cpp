@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -130,6 +131,11 @@ bool SocketTransport::connect_to(const addrinfo& address) {
                                     : reinterpret_cast<const sockaddr_in*>(address.ai_addr)->sin_port)));
   fd_ = socket(address.ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
   if (fd_ < 0) return fail(transport_error::io, std::string("socket: ") + std::strerror(errno));
+  // Every write is a whole command, a batch of them, or a TLS record: Nagle's
+  // algorithm would only hold the second of two records of a handshake
+  // flight until the first is acknowledged.
+  const int no_delay = 1;
+  setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &no_delay, sizeof no_delay);
   int result = ::connect(fd_, address.ai_addr, address.ai_addrlen);
   if (result != 0 && (errno == EINPROGRESS || errno == EINTR)) {
     if (!wait(POLLOUT, limits_.connect_ms, "an answer to the connection")) {

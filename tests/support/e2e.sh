@@ -112,7 +112,7 @@ serve_python() {
   local body=$1
   shift
   serve_with python3 -c '
-import socket, sys, time
+import os, socket, sys, time
 listener = socket.socket()
 listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
 listener.bind(("127.0.0.1", 110))
@@ -125,16 +125,23 @@ stop_server() {
   wait "$server_pid" 2>/dev/null || true
 }
 
-# start SETTINGS_DIR [SECONDS]: the notifier, with the options in the array
-# wyke_options; its window id in $window once it shows, within SECONDS (20 by
-# default). What it prints goes to $work/wyke.out.
+# show SETTINGS_DIR [SECONDS]: the notifier, with --debug and the options in
+# the array wyke_options; its window id in $window once it shows, within
+# SECONDS (20 by default). What it prints goes to $work/wyke.out.
+# start SETTINGS_DIR [SECONDS]: the same, then waits as long again for the
+# first check to end (the window shows "Checking for mail..." until then).
 wyke_pid="" window="" wyke_options=()
-start() {
-  XDG_CONFIG_HOME=$1 "$WYKE_BINARY" "${wyke_options[@]}" >"$work/wyke.out" 2>&1 &
+show() {
+  XDG_CONFIG_HOME=$1 "$WYKE_BINARY" --debug "${wyke_options[@]}" >"$work/wyke.out" 2>&1 &
   wyke_pid=$!
   pids+=("$wyke_pid")
   wait_until "${2:-20}" has_window wyke || fail "no notifier window: $(cat "$work/wyke.out")"
   window=$(visible_window wyke)
+}
+checks_ended() { [ "$(grep -c 'check ended:' "$work/wyke.out")" -ge "$1" ]; }
+start() {
+  show "$@"
+  wait_until "${2:-20}" checks_ended 1 || fail "the first check did not end: $(cat "$work/wyke.out")"
 }
 
 # close: as a user closes it; the program must end with status 0.
@@ -159,12 +166,19 @@ error_reference() {
   stop_server
 }
 
-# shows_error NAME: the notifier's window holds "Error" and nothing else.
-shows_error() {
+# shows_error NAME: the notifier's window holds "Error" and nothing else (the
+# window manager and the X server given a moment to catch up).
+error_mismatch=""
+is_error() {
   local size differing
   size=$(size_of "$window")
   import -window "$window" "$work/$1.png"
-  [ "$size" = "$reference_size" ] || fail "$1: \"Error\" would be $reference_size, the window is $size"
+  if [ "$size" != "$reference_size" ]; then
+    error_mismatch="\"Error\" would be $reference_size, the window is $size"
+    return 1
+  fi
   differing=$(compare -metric AE "$work/$1.png" "$work/reference.png" null: 2>&1 || true)
-  [ "$differing" = "0" ] || fail "$1: the window differs from \"Error\" in $differing pixels"
+  error_mismatch="the window differs from \"Error\" in $differing pixels"
+  [ "$differing" = "0" ]
 }
+shows_error() { wait_until 5 is_error "$1" || fail "$1: $error_mismatch"; }
