@@ -14,6 +14,7 @@
 #include "platform/network_cancel.h"
 #include "platform/no_sigpipe.h"
 #include "platform/sockets.h"
+#include "platform/untrusted_text.h"
 
 namespace {
 
@@ -59,10 +60,8 @@ std::string printed(Print print) {
 // path can show one: it reaches the user as printable ASCII only (OpenSSL
 // escapes control and non-ASCII bytes as "\1B", "\C3\BC"), cut short.
 std::string name_text(const X509_NAME* name) {
-  std::string text = printed([name](BIO* bio) { X509_NAME_print_ex(bio, name, 0, XN_FLAG_ONELINE); });
-  std::replace_if(text.begin(), text.end(), [](unsigned char c) { return c < 0x20 || c > 0x7e; }, '?');
-  if (text.size() > max_name_text) text.replace(max_name_text, std::string::npos, "...");
-  return text;
+  return printable_ascii(printed([name](BIO* bio) { X509_NAME_print_ex(bio, name, 0, XN_FLAG_ONELINE); }),
+                         max_name_text);
 }
 
 // The SHA-256 of the certificate: lower-case digits, and "AB:CD:..." as
@@ -215,7 +214,7 @@ class TlsTransport final : public Transport {
 
   bool handshake() {
     const int limit_ms = socket_.limits().handshake_ms;
-    const check_clock::time_point end = check_clock::now() + std::chrono::milliseconds(limit_ms);
+    const check_clock::time_point end = deadline_after(limit_ms);
     for (;;) {
       ERR_clear_error();
       const NoSigpipe guard;
@@ -267,25 +266,28 @@ class TlsTransport final : public Transport {
   std::string refusal(long result, X509* certificate, const tls_trust& trust, const Fingerprint& seen,
                       const std::string& subject, const std::string& issuer) const {
     const std::string whose = "the certificate of " + socket_.peer();
+    // Every refusal names the certificate seen, for the user to compare
+    // with the server's own.
+    const std::string its = "; its SHA-256 fingerprint is " + seen.shown;
     switch (result) {
       case X509_V_ERR_CERT_HAS_EXPIRED:
         return whose + " expired on " +
-               printed([certificate](BIO* bio) { ASN1_TIME_print(bio, X509_get0_notAfter(certificate)); });
+               printed([certificate](BIO* bio) { ASN1_TIME_print(bio, X509_get0_notAfter(certificate)); }) + its;
       case X509_V_ERR_CERT_NOT_YET_VALID:
         return whose + " is not valid until " +
-               printed([certificate](BIO* bio) { ASN1_TIME_print(bio, X509_get0_notBefore(certificate)); });
+               printed([certificate](BIO* bio) { ASN1_TIME_print(bio, X509_get0_notBefore(certificate)); }) + its;
       case X509_V_ERR_HOSTNAME_MISMATCH:
       case X509_V_ERR_IP_ADDRESS_MISMATCH:
-        return whose + " is not issued for " + trust.host + " (subject " + subject + ")";
+        return whose + " is not issued for " + trust.host + " (subject " + subject + ")" + its;
       case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
       case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
       case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
       case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
       case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
-        return whose + " has an untrusted issuer (" + issuer + "); its SHA-256 fingerprint is " + seen.shown +
+        return whose + " has an untrusted issuer (" + issuer + ")" + its +
                ": if that is your server's, set fingerprint or cafile for the account";
       default:
-        return whose + " failed verification: " + X509_verify_cert_error_string(result);
+        return whose + " failed verification: " + X509_verify_cert_error_string(result) + its;
     }
   }
 
