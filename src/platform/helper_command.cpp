@@ -188,9 +188,9 @@ command_end await_command(const Child& child, Stream (&streams)[2], check_clock:
     if (child.exit_fd.get() >= 0) watched[count++] = {child.exit_fd.get(), POLLIN, 0};
     for (const Stream& s : streams)
       if (s.fd.get() >= 0) watched[count++] = {s.fd.get(), POLLIN, 0};
-    const int bound = poll_timeout_until(deadline);
-    if (poll(watched, count, child.exit_fd.get() >= 0 ? bound : std::min(bound, exit_poll_ms)) < 0 &&
-        errno != EINTR) {
+    int bound = poll_timeout_until(deadline);
+    if (child.exit_fd.get() < 0 && (bound < 0 || bound > exit_poll_ms)) bound = exit_poll_ms;
+    if (poll(watched, count, bound) < 0 && errno != EINTR) {
       error = errno;
       return command_end::wait_failed;
     }
