@@ -26,8 +26,6 @@ status_t BPath::Append(const char* leaf) {
 
 const char* BPath::Path() const { return init_ == B_OK ? path_.c_str() : nullptr; }
 
-status_t BPath::InitCheck() const { return init_; }
-
 namespace {
 
 std::string settings_folder() {

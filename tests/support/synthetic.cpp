@@ -1,4 +1,4 @@
-#include "gui/synthetic.h"
+#include "synthetic.h"
 
 #include <QApplication>
 #include <QImage>
