@@ -13,7 +13,10 @@ const std::string gone = "the server closed the connection or stopped answering"
 }  // namespace
 
 std::string quoted_server_line(const std::string& line) {
-  return "\"" + printable_ascii(without_line_end(line), quoted_line_length) + "\"";
+  std::string quoted = "\"";
+  quoted += printable_ascii(without_line_end(line), quoted_line_length);
+  quoted += '"';
+  return quoted;
 }
 
 std::string command_failure(const std::string& command, const std::string& line) {
