@@ -11,11 +11,11 @@
 #include <mutex>
 #include <vector>
 
-#include "gui/port.h"
-#include "gui/qt_calls.h"
-#include "gui/threads.h"
+#include "gui/qt/port.h"
+#include "gui/qt/qt_calls.h"
+#include "gui/qt/threads.h"
 #include "gui/window.h"
-#include "gui/window_list.h"
+#include "gui/qt/window_list.h"
 
 BApplication* be_app = nullptr;
 
