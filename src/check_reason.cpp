@@ -1,8 +1,8 @@
 #include "check_reason.h"
 
-#include <algorithm>
-
-#include "pop3.h"
+#include "platform/untrusted_text.h"
+#include "pop3_words.h"
+#include "protocol_line.h"
 
 namespace {
 
@@ -12,12 +12,11 @@ const std::string gone = "the server closed the connection or stopped answering"
 
 }  // namespace
 
-std::string quoted_server_line(std::string line) {
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-  const bool cut = line.size() > quoted_line_length;
-  if (cut) line.resize(quoted_line_length);
-  std::replace_if(line.begin(), line.end(), [](unsigned char c) { return c < 0x20 || c > 0x7e; }, '?');
-  return "\"" + line + (cut ? "...\"" : "\"");
+std::string quoted_server_line(const std::string& line) {
+  std::string quoted = "\"";
+  quoted += printable_ascii(without_line_end(line), quoted_line_length);
+  quoted += '"';
+  return quoted;
 }
 
 std::string command_failure(const std::string& command, const std::string& line) {

@@ -10,9 +10,8 @@
 // the server's explanation, not enough to flood a terminal or a tooltip.
 inline constexpr std::size_t quoted_line_length = 80;
 
-// `line` in double quotes without its line end: every byte outside
-// printable ASCII becomes "?", and a longer line is cut with "...".
-std::string quoted_server_line(std::string line);
+// `line` in double quotes without its line end, as printable_ascii shows it.
+std::string quoted_server_line(const std::string& line);
 
 // Why `command` failed, told by the status line that came for it (empty
 // when none did). A "+OK" line fails only STAT, when it holds no count.

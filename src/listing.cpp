@@ -4,18 +4,12 @@
 
 #include "mimetool.h"
 #include "platform/ascii.h"
+#include "protocol_line.h"
 #include "shown_field.h"
 
 namespace {
 
 bool starts_with_space_or_tab(const std::string& p) { return !p.empty() && (p[0] == ' ' || p[0] == '\t'); }
-
-// A line ends in CR LF; one cut short by a closed connection ends where it
-// stopped and counts as whole.
-void strip_line_end(std::string& p) {
-  if (!p.empty() && p.back() == '\n') p.pop_back();
-  if (!p.empty() && p.back() == '\r') p.pop_back();
-}
 
 }  // namespace
 
@@ -38,7 +32,8 @@ bool MessageListing::add(std::string p) {
     print_ = false;
     return false;
   }
-  strip_line_end(p);
+  // One cut short by a closed connection counts as whole.
+  p.resize(without_line_end(p).size());
   if (print_ && starts_with_space_or_tab(p)) {
     // A line of blanks alone adds nothing.
     if (p.find_first_not_of(" \t") != std::string::npos) field_ += p;

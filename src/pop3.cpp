@@ -12,6 +12,7 @@
 #include "platform/make_transport.h"
 #include "platform/report.h"
 #include "platform/secret.h"
+#include "protocol_line.h"
 #include "xoauth2.h"
 
 int pop3_connect_timeout_ms = 10 * 1000;
@@ -31,11 +32,6 @@ struct AccountRecord {
   AccountRecord& operator=(const AccountRecord&) = delete;
   ~AccountRecord() { explicit_bzero(&account, sizeof account); }
 };
-
-std::string_view without_line_end(std::string_view line) {
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-  return line;
-}
 
 uint16 port_of(const mail_pop_account& account) {
   if (account.pop_port != 0) return account.pop_port;
@@ -81,17 +77,18 @@ status_t POP3::Connect() {
   status = get_pop_account(&record.account, pop3_account_index);
   if (status != B_OK) return status;
   const mail_pop_account& account = record.account;
+  // The check's deadline runs from here: a slow password command is part
+  // of the check it holds up.
+  transport_limits limits;
+  limits.connect_ms = pop3_connect_timeout_ms;
+  limits.handshake_ms = pop3_handshake_timeout_ms;
+  limits.receive_ms = pop3_receive_timeout_ms;
+  limits.deadline = deadline_after(pop3_check_deadline_ms);
   SecretText secret;
   if (!fetch_secret(account, pop3_account_index, secret)) return POP3_ERROR;
 
   pop3_security = account.security;
   pop3_peer = account.pop_host;
-  transport_limits limits;
-  limits.connect_ms = pop3_connect_timeout_ms;
-  limits.handshake_ms = pop3_handshake_timeout_ms;
-  limits.receive_ms = pop3_receive_timeout_ms;
-  if (pop3_check_deadline_ms > 0)
-    limits.deadline = check_clock::now() + std::chrono::milliseconds(pop3_check_deadline_ms);
   pop3_transport = pop3_make_transport(pop3_security, limits);
 
   if (!pop3_transport->connect(account.pop_host, port_of(account))) {
@@ -190,6 +187,7 @@ status_t POP3::PASS(const char* password) {
   pop3_command = "PASS ";
   pop3_command += password;
   const status_t result = SendOrAnswer(pop3_command);
+  wipe_secret(pop3_command);  // the login is over, whatever its answer
   return result == POP3_NG ? POP3_WRONG_PASSWORD : result;
 }
 

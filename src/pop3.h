@@ -21,18 +21,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/debug_log.h"
 #include "platform/mail_settings.h"
+#include "platform/secret_in.h"
 #include "platform/transport.h"
 #include "platform/types.h"
-
-// --- Protocol ----------------------------------------------------------------
-
-inline constexpr uint16 pop3port = 110;
-inline constexpr uint16 pop3s_port = 995;  // TLS from the first byte (RFC 8314)
-inline const std::string pop3_server_response_ok = "+OK";
-inline const std::string pop3_server_response_ng = "-ERR";
-inline const std::string pop3_server_response_termination = ".\r\n";
+#include "pop3_words.h"
 
 // --- Limits and waits ------------------------------------------------------
 
@@ -165,7 +158,8 @@ class POP3 {
   bool ResponseEnded() const;
   // The last status line, CR LF included.
   const std::string GetLastMesg();
-  // The last USER or PASS command, without CR LF.
+  // The last USER command, without CR LF; empty after PASS, whose line
+  // holds the password and is wiped once sent.
   const std::string& GetLastCmd();
 
  private:

@@ -15,6 +15,7 @@
 #include "gui/controls.h"
 #include "gui/list_view.h"
 #include "gui/text_view.h"
+#include "platform/ascii.h"
 #include "platform/regular_file.h"
 #include "platform/storage.h"
 #include "platform/temporary_file.h"
@@ -29,14 +30,12 @@ constexpr const char* config_leaf = "Wyke";
 constexpr std::chrono::minutes longest_save{10};
 constexpr std::string_view header_line_start = "header = ";
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\n'; }
-
 // The first whitespace-delimited word of `text`, as `stream >> word` gives it.
 std::string first_word(const std::string& text) {
   std::string::size_type begin = 0;
-  while (begin < text.size() && is_blank(text[begin])) ++begin;
+  while (begin < text.size() && is_ascii_space(text[begin])) ++begin;
   std::string::size_type end = begin;
-  while (end < text.size() && !is_blank(text[end])) ++end;
+  while (end < text.size() && !is_ascii_space(text[end])) ++end;
   return text.substr(begin, end - begin);
 }
 
@@ -177,7 +176,7 @@ int replace_file(const std::string& target, const std::string& bytes) {
 
 bool read_int(const std::string& text, int& value) {
   std::string::size_type i = 0;
-  while (i < text.size() && is_blank(text[i])) ++i;
+  while (i < text.size() && is_ascii_space(text[i])) ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
   if (i >= text.size() || text[i] < '0' || text[i] > '9') return false;

@@ -10,7 +10,7 @@
 
 #include "gui/controls.h"
 #include "gui/list_view.h"
-#include "gui/synthetic.h"
+#include "synthetic.h"
 #include "gui/text_view.h"
 #include "gui_app.h"
 #include "temp_config.h"

@@ -56,6 +56,10 @@ const std::vector<SecretCase> secret_cases = {
     {"password_in_the_file", "password = secret", "From: Ann <ann@example.org>\nSubject: Lunch", ""},
     {"password_from_a_command", "password_command = printf 'secret\\n'", "From: Ann <ann@example.org>\nSubject: Lunch",
      ""},
+    {"command_line_in_cr_lf", "password_command = printf 'secret\\r\\n'",
+     "From: Ann <ann@example.org>\nSubject: Lunch", ""},
+    {"command_line_with_a_nul", "password_command = printf 'sec\\000ret\\n'", "Error",
+     "the password_command printed a line with a NUL byte"},
     {"command_fails_with_a_message", "password_command = echo secret; echo 'no such entry' >&2; exit 1", "Error",
      "account 0: the password_command exited with status 1: no such entry"},
     {"command_prints_nothing", "password_command = true", "Error", "the password_command printed nothing"},
@@ -94,6 +98,20 @@ TEST_F(Credentials, TheSecretOrWhyNot) {
     EXPECT_EQ(said.find("secret"), std::string::npos) << "no secret on stderr: " << said;
     EXPECT_EQ(server.log().size(), sessions) << "nothing sent without the secret";
   }
+}
+
+// The check's deadline runs from before the password command: one that
+// outlasts it leaves no time to sign in.
+TEST_F(Credentials, TheDeadlineCountsThePasswordCommand) {
+  pop3_check_deadline_ms = 100;
+  home.write("Mail/accounts", "[account]\nhost = 127.0.0.1\nuser = alice\npassword_command = sleep 0.3; echo secret\n",
+             0600);
+  testing::internal::CaptureStderr();
+  WykeView::checkmail({"From:", "Subject:"});
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(wyke_header, "Error");
+  EXPECT_NE(report_reason().find("ran out of time"), std::string::npos) << report_reason();
+  EXPECT_EQ(server.log().size(), 0u) << "nothing sent after the deadline";
 }
 
 // An empty password line is a password the user gave, sent as it stands.

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "gui/alert.h"
-#include "gui/synthetic.h"
+#include "synthetic.h"
 #include "gui/text_view.h"
 #include "gui_app.h"
 #include "gui_probe.h"

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <thread>
 
-#include "gui/synthetic.h"
+#include "synthetic.h"
 #include "gui/text_view.h"
 #include "gui_app.h"
 #include "gui_probe.h"

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "gui/synthetic.h"
+#include "synthetic.h"
 #include "gui_app.h"
 
 namespace {

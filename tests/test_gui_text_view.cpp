@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "gui/synthetic.h"
+#include "synthetic.h"
 #include "gui/text_view.h"
 #include "gui_app.h"
 #include "repeat.h"

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <thread>
 
-#include "gui/synthetic.h"
+#include "synthetic.h"
 #include "gui_app.h"
 #include "gui_probe.h"
 

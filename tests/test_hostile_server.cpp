@@ -23,6 +23,7 @@
 #include "platform/report.h"
 #include "pop3_server.h"
 #include "shown_field.h"
+#include "pop3_account.h"
 #include "temp_config.h"
 #include "wyke.h"
 
@@ -80,13 +81,10 @@ class HostileServer : public testing::Test {
     WYKE_REQUIRE_PRIVATE_NETWORK();
     pop3_connect_timeout_ms = short_timeout_ms;
     pop3_receive_timeout_ms = short_timeout_ms;
+    pop3_check_deadline_ms = 60 * 1000;  // endless answers end at their bounds, not at the deadline
     home.write("Mail/accounts", "[account]\nhost = 127.0.0.1\nuser = alice\npassword = secret\n", 0600);
   }
-  void TearDown() override {
-    pop3_connect_timeout_ms = 30 * 1000;
-    pop3_receive_timeout_ms = 60 * 1000;
-    wyke_header.clear();
-  }
+  void TearDown() override { wyke_header.clear(); }
 
   // One check on a thread of its own. A check still running after `bounded`
   // fails the test, and stopping the server then sets it free.
@@ -104,6 +102,7 @@ class HostileServer : public testing::Test {
   }
 
   wyke_test::TempConfigHome home;
+  wyke_test::ShortSessionWaits waits;
 };
 
 // Every outcome is one of the texts of a failure, the no-mail text, or

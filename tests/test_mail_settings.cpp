@@ -1,12 +1,15 @@
 // The accounts file: what an account reads as, what is refused, and what
 // the user is told.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
 #include "platform/mail_settings.h"
+#include "platform/secret_file.h"
 #include "temp_config.h"
 
 namespace {
@@ -222,6 +225,18 @@ TEST(MailSettings, FileOthersMayTouchIsRefusedWithOneHint) {
     EXPECT_EQ(said.find(hint, said.find(hint) + 1), std::string::npos) << "told once: " << said;
     EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
   }
+}
+
+// Another user's file is refused however closed it is. The test's user
+// namespace maps one user alone, so the other owner is put in its status.
+TEST(MailSettings, FileOfAnotherUserIsRefused) {
+  TempConfigHome home;
+  home.write(leaf, "[account]\nuser = u\npassword = p\n", 0600);
+  struct stat st {};
+  ASSERT_EQ(stat(home.path(leaf).c_str(), &st), 0);
+  EXPECT_EQ(secret_file_fault(st, home.path(leaf)), "");
+  st.st_uid = geteuid() + 1;
+  EXPECT_NE(secret_file_fault(st, home.path(leaf)).find("belongs to another user"), std::string::npos);
 }
 
 TEST(MailSettings, MissingFileGivesNoAccountAndOneHint) {

@@ -13,7 +13,7 @@
 
 #include "gui/alert.h"
 #include "gui/controls.h"
-#include "gui/synthetic.h"
+#include "synthetic.h"
 #include "gui_app.h"
 #include "netns.h"
 #include "platform/report.h"

@@ -259,6 +259,9 @@ TEST_F(Tls, WhomToTrust) {
       EXPECT_FALSE(sent_credentials(log)) << testing::PrintToString(log);
       EXPECT_NE(report_reason().find(c.because), std::string::npos) << report_reason();
       EXPECT_TRUE(printable_ascii(report_reason())) << report_reason();
+      if (report_reason().find("the certificate of") != std::string::npos) {
+        EXPECT_NE(report_reason().find("its SHA-256 fingerprint is "), std::string::npos) << report_reason();
+      }
       EXPECT_LE(report_reason().size(), max_reason_length);
     } else if (!c.because.empty()) {
       EXPECT_NE(report_reason().find(c.because), std::string::npos) << report_reason();

@@ -3,7 +3,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "gui/qt_calls.h"
+#include "gui/qt/qt_calls.h"
 
 namespace {
 

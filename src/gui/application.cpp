@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "gui/display.h"
-#include "gui/port.h"
-#include "gui/qt_calls.h"
+#include "gui/qt/port.h"
+#include "gui/qt/qt_calls.h"
+#include "gui/qt/threads.h"
+#include "gui/qt/widgets.h"
 #include "gui/session_signals.h"
-#include "gui/threads.h"
-#include "gui/widgets.h"
 #include "gui/window.h"
-#include "gui/window_list.h"
+#include "gui/qt/window_list.h"
 
 BApplication* be_app = nullptr;
 

@@ -1,7 +1,7 @@
 #include "gui/controls.h"
 
-#include "gui/control_widgets.h"
-#include "gui/peer.h"
+#include "gui/qt/control_widgets.h"
+#include "gui/qt/peer.h"
 
 using gui_detail::ButtonWidget;
 using gui_detail::command;

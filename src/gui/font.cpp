@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "gui/peer.h"
-#include "gui/qt_calls.h"
+#include "gui/qt/peer.h"
+#include "gui/qt/qt_calls.h"
 
 void BFont::GetHeight(font_height* height) const {
   if (height == nullptr) return;

@@ -26,7 +26,6 @@ struct BRect {
 
   constexpr float Width() const { return right - left; }
   constexpr float Height() const { return bottom - top; }
-  constexpr bool IsValid() const { return left <= right && top <= bottom; }
   constexpr BPoint LeftTop() const { return {left, top}; }
   constexpr bool Contains(const BRect& r) const {
     return r.left >= left && r.top >= top && r.right <= right && r.bottom <= bottom;

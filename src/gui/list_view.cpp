@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "gui/control_widgets.h"
-#include "gui/peer.h"
+#include "gui/qt/control_widgets.h"
+#include "gui/qt/peer.h"
 
 using gui_detail::command;
 using gui_detail::ListWidget;

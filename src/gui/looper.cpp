@@ -1,8 +1,8 @@
 #include "gui/looper.h"
 
-#include "gui/port.h"
-#include "gui/qt_calls.h"
-#include "gui/threads.h"
+#include "gui/qt/port.h"
+#include "gui/qt/qt_calls.h"
+#include "gui/qt/threads.h"
 
 namespace {
 std::atomic<uint64> next_token{1};

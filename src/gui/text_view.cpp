@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "gui/peer.h"
-#include "gui/text_widget.h"
+#include "gui/qt/peer.h"
+#include "gui/qt/text_widget.h"
 
 using gui_detail::command;
 using gui_detail::query;

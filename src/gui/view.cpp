@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "gui/follow.h"
-#include "gui/peer.h"
-#include "gui/widgets.h"
+#include "gui/qt/follow.h"
+#include "gui/qt/peer.h"
+#include "gui/qt/widgets.h"
 
 using gui_detail::command;
 using gui_detail::Peer;

@@ -1,9 +1,9 @@
 #include "gui/window.h"
 
-#include "gui/peer.h"
-#include "gui/port.h"
-#include "gui/widgets.h"
-#include "gui/window_list.h"
+#include "gui/qt/peer.h"
+#include "gui/qt/port.h"
+#include "gui/qt/widgets.h"
+#include "gui/qt/window_list.h"
 
 using gui_detail::command;
 using gui_detail::query;

@@ -5,6 +5,8 @@
 #include <ctime>
 #include <mutex>
 
+#include "platform/untrusted_text.h"
+
 std::atomic<bool> debug_log_enabled{false};
 
 namespace {
@@ -22,35 +24,9 @@ std::string time_stamp() {
   return text;
 }
 
-// What the server sends goes to a terminal: control characters (C0, DEL,
-// and C1 as UTF-8 writes them) are shown as "\x1b", so that none of them
-// can move the cursor, retitle the window or hide a line. UTF-8 text and
-// tabs stay as they are.
-std::string shown(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    const bool c1 = c == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xa0 &&
-                    static_cast<unsigned char>(text[i + 1]) >= 0x80;
-    if ((c >= 0x20 && c != 0x7f && !c1) || c == '\t') {
-      out += static_cast<char>(c);
-      continue;
-    }
-    const std::size_t count = c1 ? 2 : 1;
-    for (std::size_t j = 0; j < count; ++j) {
-      char escape[5];
-      std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned char>(text[i + j]));
-      out += escape;
-    }
-    i += count - 1;
-  }
-  return out;
-}
-
 void print(const char* tag, std::string_view text) {
   if (!debug_log_enabled) return;
-  const std::string line = shown(text);
+  const std::string line = escaped_for_log(text);
   static std::mutex lock;
   const std::lock_guard guard(lock);
   std::fprintf(stderr, "wyke: %s %s %s\n", time_stamp().c_str(), tag, line.c_str());

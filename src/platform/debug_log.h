@@ -8,12 +8,9 @@
 #include <string>
 #include <string_view>
 
-extern std::atomic<bool> debug_log_enabled;
+#include "platform/secret_in.h"
 
-// Whether a line sent carries a secret after its first word ("PASS x",
-// "AUTH XOAUTH2 <initial response>") or is a secret as a whole (the answer
-// to a SASL challenge).
-enum class secret_in { none, argument, whole_line };
+extern std::atomic<bool> debug_log_enabled;
 
 // A command line the client sent, without its CR LF.
 void debug_sent(std::string_view line, secret_in secret = secret_in::none);

@@ -10,13 +10,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <climits>
 #include <cstring>
 
+#include "platform/check_clock.h"
 #include "platform/network_cancel.h"
 #include "platform/secret.h"
-#include "platform/transport.h"
+#include "platform/untrusted_text.h"
 
 extern char** environ;
 
@@ -77,7 +76,6 @@ class FirstLine {
     text_.append(bytes, std::min(length, limit_ + 1 - text_.size()));
     complete_ = lf != nullptr;
   }
-  bool too_long() const { return text_.size() > limit_; }
   std::string& text() { return text_; }
 
  private:
@@ -115,10 +113,6 @@ void read_available(Stream& stream, std::size_t budget = max_drain) {
 bool has_exited(pid_t pid) {
   siginfo_t info{};
   return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
-}
-
-int remaining_ms(check_clock::time_point deadline) {
-  return static_cast<int>(std::min<long long>(milliseconds_until(deadline), INT_MAX));
 }
 
 // A parent may have left SIGCHLD ignored (exec keeps that), or a library
@@ -167,25 +161,84 @@ pid_t spawn_shell(const std::string& command, Pipe& out, Pipe& err, int& error) 
   return error == 0 ? pid : -1;
 }
 
-// Printable text of one line: a control character (C0, DEL, or C1 as UTF-8
-// writes it, which terminals obey as well) becomes "?"; other UTF-8 stays.
-std::string printable(const std::string& text) {
-  std::string shown;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0u;
-    const bool c1 = c == 0xc2 && next >= 0x80 && next < 0xa0;
-    if (c1) ++i;
-    shown += c < 0x20 || c == 0x7f || c1 ? '?' : static_cast<char>(c);
-  }
-  return shown;
-}
-
 std::string describe_exit(int status, const std::string& said) {
   std::string text = WIFSIGNALED(status) ? "was ended by signal " + std::to_string(WTERMSIG(status))
                                          : "exited with status " + std::to_string(WEXITSTATUS(status));
-  if (!said.empty()) text += ": " + printable(said);
+  if (!said.empty()) text += ": " + printable_ascii(said, helper_command_max_reason);
   return text;
+}
+
+// How the wait for a command ended.
+enum class command_end { exited, timed_out, cancelled, wait_failed };
+
+// The command's pid and what the kernel tells of its end.
+struct Child {
+  pid_t pid = -1;
+  Fd exit_fd;  // polls readable once the command has exited (Linux 5.3 and later)
+};
+
+// Waits until the command exits, its time passes, the check is cancelled
+// or poll itself fails (`error` then holds its errno), reading both streams
+// meanwhile. Runs on the caller's thread.
+command_end await_command(const Child& child, Stream (&streams)[2], check_clock::time_point deadline, int& error) {
+  for (;;) {
+    // Closing the notifier ends the wait as it ends those of the network.
+    pollfd watched[4] = {{network_cancel_fd(), POLLIN, 0}};
+    nfds_t count = 1;
+    if (child.exit_fd.get() >= 0) watched[count++] = {child.exit_fd.get(), POLLIN, 0};
+    for (const Stream& s : streams)
+      if (s.fd.get() >= 0) watched[count++] = {s.fd.get(), POLLIN, 0};
+    int bound = poll_timeout_until(deadline);
+    if (child.exit_fd.get() < 0 && (bound < 0 || bound > exit_poll_ms)) bound = exit_poll_ms;
+    if (poll(watched, count, bound) < 0 && errno != EINTR) {
+      error = errno;
+      return command_end::wait_failed;
+    }
+    for (Stream& s : streams) read_available(s);
+    if (has_exited(child.pid)) return command_end::exited;
+    if (network_waits_cancelled()) return command_end::cancelled;
+    if (check_clock::now() >= deadline) return command_end::timed_out;
+  }
+}
+
+// Ends the command and whatever of its group is still running, reads what
+// it wrote before exiting, and reaps it; its wait status.
+int end_command(const Child& child, command_end how, Stream (&streams)[2]) {
+  // The command itself too: it may have moved to a group of its own, and
+  // the wait below must not outlive it.
+  killpg(child.pid, SIGKILL);
+  kill(child.pid, SIGKILL);
+  if (how == command_end::exited)
+    for (Stream& s : streams) read_available(s);
+  int status = 0;
+  while (waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return status;
+}
+
+// Why the command gave no secret, or empty when `line` is one. One CR before
+// the line's LF is taken off (scripts and files written on Windows end their
+// lines so); a CR or NUL left inside would reach the server as part of the
+// secret, or cut it short, and sign in wrongly.
+std::string output_failure(command_end how, int status, int error, const std::string& said, std::string& line,
+                           std::size_t max_line) {
+  switch (how) {
+    case command_end::cancelled:
+      return "was ended: the check was cancelled";
+    case command_end::timed_out:
+      return "gave no answer within " + duration_text(helper_command_timeout_ms) + " and was ended";
+    case command_end::wait_failed:
+      return std::string("could not be waited for: ") + std::strerror(error);
+    case command_end::exited:
+      break;
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return describe_exit(status, said);
+  if (line.ends_with('\r')) line.pop_back();
+  if (line.size() > max_line) return "printed a first line longer than " + std::to_string(max_line) + " bytes";
+  if (line.find('\r') != std::string::npos) return "printed a line with a carriage return";
+  if (line.find('\0') != std::string::npos) return "printed a line with a NUL byte";
+  if (line.empty()) return "printed nothing";
+  return "";
 }
 
 }  // namespace
@@ -201,59 +254,22 @@ HelperOutput run_helper_command(const std::string& command, std::size_t max_line
   }
   keep_children_for_reaping();
   int error = 0;
-  const pid_t pid = spawn_shell(command, out, err, error);
+  Child child;
+  child.pid = spawn_shell(command, out, err, error);
   out.write.reset();
   err.write.reset();
-  if (pid < 0) {
+  if (child.pid < 0) {
     result.failure = std::string("could not be started: ") + std::strerror(error);
     return result;
   }
-
-  // Polls readable once the command has exited (Linux 5.3 and later).
-  Fd exit_fd;
-  exit_fd.reset(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
-  FirstLine first_out(max_line), first_err(helper_command_max_reason);
+  child.exit_fd.reset(static_cast<int>(syscall(SYS_pidfd_open, child.pid, 0)));
+  // One byte beyond the bound for the CR of a CR LF line end.
+  FirstLine first_out(max_line + 1), first_err(helper_command_max_reason);
   Stream streams[] = {{out.read, first_out}, {err.read, first_err}};
-  const auto deadline = check_clock::now() + std::chrono::milliseconds(helper_command_timeout_ms);
-  bool exited = false, timed_out = false, cancelled = false;
-  while (!exited && !timed_out && !cancelled) {
-    // Closing the notifier ends the wait as it ends those of the network.
-    pollfd watched[4] = {{network_cancel_fd(), POLLIN, 0}};
-    nfds_t count = 1;
-    if (exit_fd.get() >= 0) watched[count++] = {exit_fd.get(), POLLIN, 0};
-    for (const Stream& s : streams)
-      if (s.fd.get() >= 0) watched[count++] = {s.fd.get(), POLLIN, 0};
-    const int wait = exit_fd.get() >= 0 ? remaining_ms(deadline) : std::min(remaining_ms(deadline), exit_poll_ms);
-    if (poll(watched, count, wait) < 0 && errno != EINTR) break;
-    for (Stream& s : streams) read_available(s);
-    exited = has_exited(pid);
-    cancelled = !exited && network_waits_cancelled();
-    timed_out = !exited && !cancelled && check_clock::now() >= deadline;
-  }
-  // Whatever it started and left running goes with it.
-  // The command itself too: it may have moved to a group of its own, and
-  // the wait below must not outlive it.
-  killpg(pid, SIGKILL);
-  kill(pid, SIGKILL);
-  if (exited)
-    for (Stream& s : streams) read_available(s);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-
-  if (cancelled) {
-    result.failure = "was ended: the check was cancelled";
-  } else if (timed_out) {
-    result.failure = "gave no answer within " + duration_text(helper_command_timeout_ms) + " and was ended";
-  } else if (!exited || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    result.failure = describe_exit(status, first_err.text());
-  } else if (first_out.too_long()) {
-    result.failure = "printed a first line longer than " + std::to_string(max_line) + " bytes";
-  } else if (first_out.text().empty()) {
-    result.failure = "printed nothing";
-  } else {
-    result.ok = true;
-  }
+  const command_end how = await_command(child, streams, deadline_after(helper_command_timeout_ms), error);
+  const int status = end_command(child, how, streams);
+  result.failure = output_failure(how, status, error, first_err.text(), first_out.text(), max_line);
+  result.ok = result.failure.empty();
   if (result.ok) std::swap(result.line, first_out.text());
   wipe_secret(first_out.text());
   return result;

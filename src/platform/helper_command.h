@@ -5,11 +5,11 @@
 //
 // The command is bounded in time (its whole group is killed when the time
 // passes) and in output (the first line of stdout is kept up to a size, the
-// rest read and dropped). Whatever it left running is ended with it, and
-// nothing it leaves behind (a grandchild holding the pipes) can keep the
-// caller waiting, and closing the notifier (cancel_network_waits) ends it
-// as it ends the waits of the network. Safe from any thread: the command is reaped by its pid
-// alone, no signal handler is installed (a SIGCHLD left ignored, which
+// rest read and dropped). Whatever it left running in its process group is
+// ended with it, and nothing it leaves behind (a grandchild holding the
+// pipes, even in a group of its own) can keep the caller waiting; closing
+// the notifier (cancel_network_waits) ends it as it ends the waits of the
+// network. Safe from any thread: the command is reaped by its pid alone, no signal handler is installed (a SIGCHLD left ignored, which
 // would have the kernel reap it unseen, is set back to its default).
 #pragma once
 
@@ -32,9 +32,10 @@ class HelperOutput {
   ~HelperOutput();
 
   // The command exited with status 0 and printed a first line that is
-  // neither empty nor too long.
+  // neither empty nor too long, and holds no CR or NUL byte.
   bool ok = false;
-  // That first line without its line end: the secret, wiped on destruction.
+  // That first line without its line end (LF or CR LF): the secret, wiped
+  // on destruction.
   std::string line;
   // Why it is not ok, for the user: the exit status or signal and the first
   // line of stderr; never anything of stdout.

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/transport.h"
+#include "platform/check_clock.h"
 
 // How long a waiter sleeps between looks at the network cancel.
 inline constexpr int host_lookup_poll_ms = 50;

@@ -15,6 +15,7 @@
 #include "platform/regular_file.h"
 #include "platform/report.h"
 #include "platform/secret.h"
+#include "platform/secret_file.h"
 #include "platform/storage.h"
 
 namespace {
@@ -34,9 +35,8 @@ std::string accounts_path() {
 }
 
 status_t check_file(const struct stat& st, const std::string& path, off_t& size) {
-  if ((st.st_mode & 077) != 0) {
-    report_failure("ignoring " + path + ": it holds passwords and others may read or write it (chmod 600 " +
-              path + ")");
+  if (const std::string fault = secret_file_fault(st, path); !fault.empty()) {
+    report_failure("ignoring " + path + ": " + fault);
     return B_NOT_ALLOWED;
   }
   if (st.st_size > max_accounts_file) {

@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <sstream>
 
@@ -20,11 +19,6 @@
 #include "platform/network_cancel.h"
 
 namespace {
-
-// Milliseconds until `deadline`, at least 0; -1 for no deadline.
-long long milliseconds_left(check_clock::time_point deadline) {
-  return deadline == check_clock::time_point::max() ? -1 : milliseconds_until(deadline);
-}
 
 // A host the resolver does not know, read as four numbers written with dots
 // (the first number is the first byte on the wire). Numbers after the
@@ -57,10 +51,9 @@ std::string address_text(const addrinfo& address) {
 
 bool SocketTransport::wait(short events, int timeout_ms, const char* waiting_for) {
   for (;;) {
-    const long long deadline_left = milliseconds_left(limits_.deadline);
-    const bool deadline_binds = deadline_left >= 0 && (timeout_ms <= 0 || deadline_left <= timeout_ms);
-    const int wait_ms = deadline_binds ? static_cast<int>(std::min<long long>(deadline_left, INT_MAX))
-                                       : (timeout_ms > 0 ? timeout_ms : -1);
+    const int deadline_ms = poll_timeout_until(limits_.deadline);
+    const bool deadline_binds = deadline_ms >= 0 && (timeout_ms <= 0 || deadline_ms <= timeout_ms);
+    const int wait_ms = deadline_binds ? deadline_ms : (timeout_ms > 0 ? timeout_ms : -1);
     pollfd fds[2] = {{fd_, events, 0}, {network_cancel_fd(), POLLIN, 0}};
     const int n = poll(fds, 2, wait_ms);
     if (n < 0 && errno == EINTR) continue;

@@ -1,6 +1,6 @@
 // The plain transport: a TCP connection over BSD sockets, every wait a
-// poll that also watches the network cancel. The TLS transport runs on top
-// of one of these.
+// poll that also watches the network cancel. The TLS transport reads and
+// writes through one of these.
 #pragma once
 
 #include <string>
@@ -24,11 +24,15 @@ class SocketTransport final : public Transport {
 
   // --- For a transport layered on this one ---
 
-  // The connected socket, non-blocking; -1 when there is none.
-  int fd() const { return fd_; }
   // "host port N", for the user's reasons.
   const std::string& peer() const { return peer_; }
   const transport_limits& limits() const { return limits_; }
+  // The waits of the calls from here on: a layer with a bound of its own
+  // (a TLS handshake) narrows them for a while, then gives them back.
+  void set_limits(const transport_limits& limits) { limits_ = limits; }
+
+ private:
+  bool connect_to(const struct addrinfo& address);
   // Waits until the socket is ready for `events` (poll's), at most
   // `timeout_ms` (0: no limit of its own) and never past the deadline.
   // False, the failure recorded, on a time-out or a cancel; `waiting_for`
@@ -37,9 +41,6 @@ class SocketTransport final : public Transport {
   // False, the failure recorded, once the check's deadline has passed: a
   // peer that always has bytes ready never makes wait() run.
   bool before_deadline(const char* waiting_for);
-
- private:
-  bool connect_to(const struct addrinfo& address);
   bool out_of_time(const char* waiting_for);
 
   transport_limits limits_;

@@ -26,8 +26,6 @@ status_t BPath::Append(const char* leaf) {
 
 const char* BPath::Path() const { return init_ == B_OK ? path_.c_str() : nullptr; }
 
-status_t BPath::InitCheck() const { return init_; }
-
 std::string settings_folder() {
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
   if (xdg != nullptr && xdg[0] == '/') return xdg;

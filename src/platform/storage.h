@@ -23,7 +23,6 @@ class BPath {
   status_t Append(const char* leaf);
   // The path, or nullptr when it holds none.
   const char* Path() const;
-  status_t InitCheck() const;
 
  private:
   std::string path_;

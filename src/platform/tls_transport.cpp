@@ -4,16 +4,14 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
-#include <poll.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/debug_log.h"
-#include "platform/network_cancel.h"
-#include "platform/no_sigpipe.h"
 #include "platform/sockets.h"
+#include "platform/untrusted_text.h"
 
 namespace {
 
@@ -59,10 +57,8 @@ std::string printed(Print print) {
 // path can show one: it reaches the user as printable ASCII only (OpenSSL
 // escapes control and non-ASCII bytes as "\1B", "\C3\BC"), cut short.
 std::string name_text(const X509_NAME* name) {
-  std::string text = printed([name](BIO* bio) { X509_NAME_print_ex(bio, name, 0, XN_FLAG_ONELINE); });
-  std::replace_if(text.begin(), text.end(), [](unsigned char c) { return c < 0x20 || c > 0x7e; }, '?');
-  if (text.size() > max_name_text) text.replace(max_name_text, std::string::npos, "...");
-  return text;
+  return printable_ascii(printed([name](BIO* bio) { X509_NAME_print_ex(bio, name, 0, XN_FLAG_ONELINE); }),
+                         max_name_text);
 }
 
 // The SHA-256 of the certificate: lower-case digits, and "AB:CD:..." as
@@ -86,6 +82,45 @@ Fingerprint fingerprint_of(X509* certificate) {
     out.shown += pair;
   }
   return out;
+}
+
+// The BIO under a TLS session: its reads and writes are those of the plain
+// transport below, so that its waits, the check's deadline, the network
+// cancel and its MSG_NOSIGNAL apply to TLS as they do to plain text. It
+// blocks as they do, and so never asks OpenSSL to retry.
+int bio_write(BIO* bio, const char* data, std::size_t size, std::size_t* written) {
+  BIO_clear_retry_flags(bio);
+  const bool sent = static_cast<SocketTransport*>(BIO_get_data(bio))->send_all({data, size});
+  *written = sent ? size : 0;
+  return sent ? 1 : 0;
+}
+
+int bio_read(BIO* bio, char* data, std::size_t size, std::size_t* read) {
+  BIO_clear_retry_flags(bio);
+  *read = size == 0 ? 0 : static_cast<SocketTransport*>(BIO_get_data(bio))->receive_some(data, size);
+  return *read > 0 ? 1 : 0;
+}
+
+// Writes go out at once, so a flush has nothing left to do.
+long bio_ctrl(BIO*, int command, long, void*) { return command == BIO_CTRL_FLUSH ? 1 : 0; }
+
+int bio_create(BIO* bio) {
+  BIO_set_init(bio, 1);
+  return 1;
+}
+
+// Made once for the process, on the first thread that needs it.
+const BIO_METHOD* transport_bio_method() {
+  static BIO_METHOD* const method = [] {
+    BIO_METHOD* made = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "wyke transport");
+    if (made != nullptr && (BIO_meth_set_write_ex(made, bio_write) != 1 || BIO_meth_set_read_ex(made, bio_read) != 1 ||
+                            BIO_meth_set_ctrl(made, bio_ctrl) != 1 || BIO_meth_set_create(made, bio_create) != 1)) {
+      BIO_meth_free(made);
+      made = nullptr;
+    }
+    return made;
+  }();
+  return method;
 }
 
 class TlsTransport final : public Transport {
@@ -112,15 +147,11 @@ class TlsTransport final : public Transport {
   bool send_all(std::string_view bytes) override {
     if (!ssl_) return socket_.send_all(bytes) || from_socket();
     while (!bytes.empty()) {
-      if (network_waits_cancelled()) return fail(transport_error::cancelled, "the check was cancelled");
       ERR_clear_error();
       std::size_t written = 0;
-      const NoSigpipe guard;
-      if (SSL_write_ex(ssl_.get(), bytes.data(), bytes.size(), &written) == 1) {
-        bytes.remove_prefix(written);
-        continue;
-      }
-      if (!await(SSL_get_error(ssl_.get(), 0), socket_.limits().receive_ms, "a read of what was sent")) return false;
+      const int result = SSL_write_ex(ssl_.get(), bytes.data(), bytes.size(), &written);
+      if (result != 1) return failed(SSL_get_error(ssl_.get(), result));
+      bytes.remove_prefix(written);
     }
     return true;
   }
@@ -131,29 +162,23 @@ class TlsTransport final : public Transport {
       if (received == 0) from_socket();
       return received;
     }
-    for (;;) {
-      if (network_waits_cancelled()) {
-        fail(transport_error::cancelled, "the check was cancelled");
-        return 0;
-      }
-      if (!socket_.before_deadline("an answer")) {
-        from_socket();
-        return 0;
-      }
-      ERR_clear_error();
-      std::size_t read = 0;
-      const NoSigpipe guard;  // a key update may write
-      const int result = SSL_read_ex(ssl_.get(), buffer, room, &read);
-      if (result == 1) return read;
-      if (!await(SSL_get_error(ssl_.get(), result), socket_.limits().receive_ms, "an answer")) return 0;
-    }
+    ERR_clear_error();
+    std::size_t read = 0;
+    const int result = SSL_read_ex(ssl_.get(), buffer, room, &read);
+    if (result == 1) return read;
+    failed(SSL_get_error(ssl_.get(), result));
+    return 0;
   }
 
   void close() override {
     // One close_notify if it goes at once; nothing is awaited.
     if (ssl_ && SSL_is_init_finished(ssl_.get())) {
-      const NoSigpipe guard;
+      const transport_limits session = socket_.limits();
+      transport_limits at_once = session;
+      at_once.deadline = check_clock::now();
+      socket_.set_limits(at_once);
       SSL_shutdown(ssl_.get());
+      socket_.set_limits(session);
     }
     ssl_.reset();
     ctx_.reset();
@@ -165,21 +190,16 @@ class TlsTransport final : public Transport {
  private:
   bool from_socket() { return fail(socket_.error(), socket_.reason()); }
 
-  // After an SSL call that did not finish: waits for what it wants, within
-  // `timeout_ms`; false, the failure recorded, for anything else.
-  bool await(int ssl_error, int timeout_ms, const char* waiting_for) {
-    switch (ssl_error) {
-      case SSL_ERROR_WANT_READ:
-        return socket_.wait(POLLIN, timeout_ms, waiting_for) || from_socket();
-      case SSL_ERROR_WANT_WRITE:
-        return socket_.wait(POLLOUT, timeout_ms, waiting_for) || from_socket();
-      case SSL_ERROR_ZERO_RETURN:
-        return fail(transport_error::closed, socket_.peer() + " closed the connection");
-      case SSL_ERROR_SYSCALL:
-        return fail(transport_error::closed, socket_.peer() + " closed the connection without a TLS close");
-      default:
-        return fail(transport_error::tls, "TLS with " + socket_.peer() + " failed: " + openssl_error());
-    }
+  // After an SSL call that failed: the transport below tells why when it
+  // failed itself (a time-out, the deadline, a cancel), and a peer that
+  // went away is told as such.
+  bool failed(int ssl_error) {
+    if (ssl_error == SSL_ERROR_ZERO_RETURN)
+      return fail(transport_error::closed, socket_.peer() + " closed the connection");
+    if (socket_.error() != transport_error::none && socket_.error() != transport_error::closed) return from_socket();
+    if (socket_.error() == transport_error::closed || ssl_error == SSL_ERROR_SYSCALL)
+      return fail(transport_error::closed, socket_.peer() + " closed the connection without a TLS close");
+    return fail(transport_error::tls, "TLS with " + socket_.peer() + " failed: " + openssl_error());
   }
 
   bool make_session(const tls_trust& trust) {
@@ -202,8 +222,11 @@ class TlsTransport final : public Transport {
     SSL_CTX_set_verify(ctx_.get(), SSL_VERIFY_PEER, [](int, X509_STORE_CTX*) { return 1; });
 
     ssl_.reset(SSL_new(ctx_.get()));
-    if (!ssl_ || SSL_set_fd(ssl_.get(), socket_.fd()) != 1)
-      return fail(transport_error::io, "cannot set up TLS: " + openssl_error());
+    const BIO_METHOD* method = transport_bio_method();
+    BIO* bio = ssl_ && method != nullptr ? BIO_new(method) : nullptr;
+    if (bio == nullptr) return fail(transport_error::io, "cannot set up TLS: " + openssl_error());
+    BIO_set_data(bio, &socket_);
+    SSL_set_bio(ssl_.get(), bio, bio);
     const bool address = is_address(trust.host);
     const bool named = address ? X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_.get()), trust.host.c_str()) == 1
                                : SSL_set_tlsext_host_name(ssl_.get(), trust.host.c_str()) == 1 &&
@@ -213,30 +236,29 @@ class TlsTransport final : public Transport {
     return true;
   }
 
+  // The whole handshake within the handshake's own bound, which stands in
+  // for the per-receive one while it runs.
   bool handshake() {
-    const int limit_ms = socket_.limits().handshake_ms;
-    const check_clock::time_point end = check_clock::now() + std::chrono::milliseconds(limit_ms);
-    for (;;) {
-      ERR_clear_error();
-      const NoSigpipe guard;
-      const int result = SSL_connect(ssl_.get());
-      if (result == 1) return true;
-      const int error = SSL_get_error(ssl_.get(), result);
-      if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
-        const std::string why = error == SSL_ERROR_SYSCALL || error == SSL_ERROR_ZERO_RETURN
-                                    ? "the server closed the connection"
-                                    : openssl_error();
-        return fail(transport_error::tls, "the TLS handshake with " + socket_.peer() + " failed: " + why +
-                                              " (is it a TLS port, and does it offer TLS 1.2 or later?)");
-      }
-      const long long left = milliseconds_until(end);
-      if (limit_ms > 0 && left <= 0) return handshake_timed_out(limit_ms);
-      if (!await(error, limit_ms > 0 ? static_cast<int>(left) : 0, "the TLS handshake"))
-        return error_is_time_out() ? handshake_timed_out(limit_ms) : false;
-    }
+    const transport_limits session = socket_.limits();
+    const check_clock::time_point end = deadline_after(session.handshake_ms);
+    transport_limits during = session;
+    during.receive_ms = 0;
+    during.deadline = std::min(session.deadline, end);
+    socket_.set_limits(during);
+    ERR_clear_error();
+    const int result = SSL_connect(ssl_.get());
+    socket_.set_limits(session);
+    if (result == 1) return true;
+    const int error = SSL_get_error(ssl_.get(), result);
+    if (socket_.error() == transport_error::deadline && end <= session.deadline)
+      return handshake_timed_out(session.handshake_ms);
+    if (socket_.error() != transport_error::none && socket_.error() != transport_error::closed) return from_socket();
+    const bool gone = socket_.error() == transport_error::closed || error == SSL_ERROR_SYSCALL ||
+                      error == SSL_ERROR_ZERO_RETURN;
+    return fail(transport_error::tls, "the TLS handshake with " + socket_.peer() + " failed: " +
+                                          (gone ? "the server closed the connection" : openssl_error()) +
+                                          " (is it a TLS port, and does it offer TLS 1.2 or later?)");
   }
-
-  bool error_is_time_out() const { return error() == transport_error::timed_out; }
 
   bool handshake_timed_out(int limit_ms) {
     return fail(transport_error::timed_out, "the TLS handshake with " + socket_.peer() + " timed out after " +
@@ -267,25 +289,28 @@ class TlsTransport final : public Transport {
   std::string refusal(long result, X509* certificate, const tls_trust& trust, const Fingerprint& seen,
                       const std::string& subject, const std::string& issuer) const {
     const std::string whose = "the certificate of " + socket_.peer();
+    // Every refusal names the certificate seen, for the user to compare
+    // with the server's own.
+    const std::string its = "; its SHA-256 fingerprint is " + seen.shown;
     switch (result) {
       case X509_V_ERR_CERT_HAS_EXPIRED:
         return whose + " expired on " +
-               printed([certificate](BIO* bio) { ASN1_TIME_print(bio, X509_get0_notAfter(certificate)); });
+               printed([certificate](BIO* bio) { ASN1_TIME_print(bio, X509_get0_notAfter(certificate)); }) + its;
       case X509_V_ERR_CERT_NOT_YET_VALID:
         return whose + " is not valid until " +
-               printed([certificate](BIO* bio) { ASN1_TIME_print(bio, X509_get0_notBefore(certificate)); });
+               printed([certificate](BIO* bio) { ASN1_TIME_print(bio, X509_get0_notBefore(certificate)); }) + its;
       case X509_V_ERR_HOSTNAME_MISMATCH:
       case X509_V_ERR_IP_ADDRESS_MISMATCH:
-        return whose + " is not issued for " + trust.host + " (subject " + subject + ")";
+        return whose + " is not issued for " + trust.host + " (subject " + subject + ")" + its;
       case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
       case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
       case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
       case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
       case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
-        return whose + " has an untrusted issuer (" + issuer + "); its SHA-256 fingerprint is " + seen.shown +
+        return whose + " has an untrusted issuer (" + issuer + ")" + its +
                ": if that is your server's, set fingerprint or cafile for the account";
       default:
-        return whose + " failed verification: " + X509_verify_cert_error_string(result);
+        return whose + " failed verification: " + X509_verify_cert_error_string(result) + its;
     }
   }
 

@@ -6,33 +6,20 @@
 // the whole check. A cancel (network_cancel.h) ends any wait at once.
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <string>
 #include <string_view>
 
+#include "platform/check_clock.h"
 #include "platform/types.h"
 
-using check_clock = std::chrono::steady_clock;
-
 // The waits of one connection, in milliseconds (0: no limit of its own).
-// Milliseconds from now until `deadline`, never below 0.
-inline long long milliseconds_until(check_clock::time_point deadline) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - check_clock::now()).count();
-  return left > 0 ? left : 0;
-}
-
 struct transport_limits {
   int connect_ms = 0;    // each address tried
   int handshake_ms = 0;  // the TLS handshake, verification included
   int receive_ms = 0;    // each receive
-  check_clock::time_point deadline = check_clock::time_point::max();
+  check_clock::time_point deadline = no_deadline;
 };
-
-// "20 s", or "250 ms" below a second, for the user's reasons.
-inline std::string duration_text(int ms) {
-  return ms >= 1000 && ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
-}
 
 // What the server's certificate must be.
 struct tls_trust {

@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "gui/synthetic.h"
+#include "synthetic.h"
 
 namespace wyke_test {
 

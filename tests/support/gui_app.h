@@ -4,7 +4,7 @@
 // A test body runs on the Qt thread. It may make windows and views there and
 // call them until their window is shown; from then on a window's calls belong
 // to its thread, so the test hands them over with on_window_thread. User
-// input comes from gui/synthetic.h (click, type, press_help_key, close_box).
+// input comes from synthetic.h (click, type, press_help_key, close_box).
 #pragma once
 
 #include <gtest/gtest.h>

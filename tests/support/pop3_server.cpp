@@ -19,7 +19,7 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/no_sigpipe.h"
+#include "no_sigpipe.h"
 
 namespace wyke_test {
 

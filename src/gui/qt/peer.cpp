@@ -1,4 +1,4 @@
-#include "gui/peer.h"
+#include "gui/qt/peer.h"
 
 #include <QApplication>
 #include <QTextDocument>

@@ -1,4 +1,4 @@
-#include "gui/port.h"
+#include "gui/qt/port.h"
 
 namespace gui_detail {
 

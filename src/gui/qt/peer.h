@@ -11,7 +11,7 @@
 
 #include "gui/font.h"
 #include "gui/geometry.h"
-#include "gui/qt_calls.h"
+#include "gui/qt/qt_calls.h"
 
 namespace gui_detail {
 

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "gui/peer.h"
+#include "gui/qt/peer.h"
 #include "gui/text_view.h"
 
 class QScrollBar;

@@ -1,11 +1,11 @@
-#include "gui/threads.h"
+#include "gui/qt/threads.h"
 
 #include <condition_variable>
 #include <list>
 #include <mutex>
 #include <thread>
 
-#include "gui/qt_calls.h"
+#include "gui/qt/qt_calls.h"
 
 namespace gui_detail {
 

@@ -1,4 +1,4 @@
-#include "gui/x11_restore.h"
+#include "gui/qt/x11_restore.h"
 
 #include <QGuiApplication>
 #include <QWidget>

@@ -1,4 +1,4 @@
-#include "gui/text_widget.h"
+#include "gui/qt/text_widget.h"
 
 #include <QClipboard>
 #include <QFontMetrics>
@@ -14,8 +14,8 @@
 #include <climits>
 #include <cstdlib>
 
-#include "gui/peer.h"
-#include "gui/widgets.h"
+#include "gui/qt/peer.h"
+#include "gui/qt/widgets.h"
 
 namespace gui_detail {
 

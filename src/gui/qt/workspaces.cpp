@@ -1,4 +1,4 @@
-#include "gui/workspaces.h"
+#include "gui/qt/workspaces.h"
 
 #include <QGuiApplication>
 #include <QWidget>

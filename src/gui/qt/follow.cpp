@@ -1,9 +1,9 @@
-#include "gui/follow.h"
+#include "gui/qt/follow.h"
 
 #include <QVariant>
 #include <QWidget>
 
-#include "gui/peer.h"
+#include "gui/qt/peer.h"
 
 namespace gui_detail {
 

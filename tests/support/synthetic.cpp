@@ -1,4 +1,4 @@
-#include "gui/synthetic.h"
+#include "synthetic.h"
 
 #include <QApplication>
 #include <QImage>
@@ -14,7 +14,7 @@
 #include <cmath>
 
 #include "gui/message.h"
-#include "gui/peer.h"
+#include "gui/qt/peer.h"
 #include "gui/view.h"
 #include "gui/window.h"
 

@@ -1,6 +1,6 @@
 // Driving the kit from outside, as a user would: clicks, typing, F1 and the
 // close box become the Qt events the window system delivers, so the kit's own
-// paths run. For tests and tools; every function runs on the Qt thread.
+// paths run. For tests; every function runs on the Qt thread.
 #pragma once
 
 #include <string>

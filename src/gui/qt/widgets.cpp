@@ -1,4 +1,4 @@
-#include "gui/widgets.h"
+#include "gui/qt/widgets.h"
 
 #include <QCloseEvent>
 #include <QMouseEvent>
@@ -9,11 +9,11 @@
 
 #include <algorithm>
 
-#include "gui/follow.h"
-#include "gui/peer.h"
-#include "gui/port.h"
-#include "gui/workspaces.h"
-#include "gui/x11_restore.h"
+#include "gui/qt/follow.h"
+#include "gui/qt/peer.h"
+#include "gui/qt/port.h"
+#include "gui/qt/workspaces.h"
+#include "gui/qt/x11_restore.h"
 
 namespace gui_detail {
 

@@ -1,4 +1,4 @@
-#include "gui/qt_calls.h"
+#include "gui/qt/qt_calls.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -1,4 +1,4 @@
-#include "gui/control_widgets.h"
+#include "gui/qt/control_widgets.h"
 
 #include <QAbstractScrollArea>
 #include <QFontMetrics>
@@ -6,8 +6,8 @@
 #include <QScrollBar>
 #include <QStyle>
 
-#include "gui/peer.h"
-#include "gui/widgets.h"
+#include "gui/qt/peer.h"
+#include "gui/qt/widgets.h"
 
 namespace gui_detail {
 
