@@ -8,7 +8,7 @@ PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev libxcb1-
             libgtest-dev libgmock-dev libbenchmark-dev \
             xvfb openbox x11-utils xdotool wmctrl imagemagick xauth \
             fonts-dejavu-core fonts-ipafont-gothic python3 iproute2 x11-apps \
-            libssl-dev openssl dovecot-core dovecot-pop3d ccache \
+            libssl-dev openssl dovecot-core dovecot-pop3d dovecot-imapd ccache \
             librsvg2-bin dpkg-dev fakeroot file lintian desktop-file-utils \
             appstream man-db groff-base
 
