@@ -289,7 +289,12 @@ bool IMAP::Idle(const untagged_handler& untagged) {
   return false;
 }
 
-imap_read IMAP::NextWhileIdle(imap_response& response) { return next(response); }
+IMAP::idle_read IMAP::NextWhileIdle(imap_response& response) {
+  if (next(response) == imap_read::response) return idle_read::response;
+  // Nothing but the wait's own end: the connection is as it was.
+  const bool quiet = !bye_ && transport_->is_open() && transport_->error() == transport_error::timed_out;
+  return quiet ? idle_read::quiet : idle_read::ended;
+}
 
 bool IMAP::Done(const untagged_handler& untagged) {
   debug_sent("DONE");

@@ -79,7 +79,8 @@ class IMAP {
   // Sends IDLE and waits for the server's "+"; true once it idles.
   bool Idle(const untagged_handler& untagged);
   // One response while idling, within the transport's receive wait.
-  imap_read NextWhileIdle(imap_response& response);
+  enum class idle_read { response, quiet, ended };
+  idle_read NextWhileIdle(imap_response& response);
   // Ends the IDLE: "DONE" and its tagged end.
   bool Done(const untagged_handler& untagged);
 

@@ -97,20 +97,17 @@ IdleWatcher::connection_end IdleWatcher::watch(bool tell_first, int& retry_ms) {
   for (;;) {
     if (!session.Idle(note)) return failed();
     retry_ms = idle_first_retry_ms;
+    ++idles_;
     if (tell_first || changed) changed_();
     tell_first = changed = false;
     session.transport().set_receive_wait(idle_look_ms);
     const auto renew_at = std::chrono::steady_clock::now() + std::chrono::milliseconds(idle_renew_ms);
     while (std::chrono::steady_clock::now() < renew_at) {
       imap_response response;
-      const imap_read read = session.NextWhileIdle(response);
-      if (read == imap_read::response) {
-        if (tells_change(response)) changed_();
-        continue;
-      }
-      if (!session.transport().is_open() || session.transport().error() != transport_error::timed_out)
-        return failed();
-      if (clock_.resumed()) return connection_end::resumed;
+      const IMAP::idle_read read = session.NextWhileIdle(response);
+      if (read == IMAP::idle_read::ended) return failed();
+      if (read == IMAP::idle_read::response && tells_change(response)) changed_();
+      if (read == IMAP::idle_read::quiet && clock_.resumed()) return connection_end::resumed;
     }
     session.transport().set_receive_wait(pop3_receive_timeout_ms);
     if (!session.Done(note)) return failed();

@@ -42,6 +42,8 @@ class IdleWatcher {
   // Whether the watcher has ended for good (the server has no IDLE, or
   // the account is no longer IMAP).
   bool ended() const { return ended_; }
+  // How many times the server has said it idles: IDLE answered with "+".
+  int idles() const { return idles_; }
 
  private:
   enum class connection_end { failed, resumed, no_idle, stopped };
@@ -58,5 +60,6 @@ class IdleWatcher {
   StopSignal stop_;
   SuspendClock clock_;
   std::atomic<bool> ended_{false};
+  std::atomic<int> idles_{0};
   std::thread thread_;
 };
