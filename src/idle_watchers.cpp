@@ -1,7 +1,5 @@
 #include "idle_watchers.h"
 
-#include <cstring>
-
 #include "platform/mail_settings.h"
 
 namespace {
@@ -10,15 +8,15 @@ namespace {
 // an account that is not IMAP or cannot be read. Secrets are left out: a
 // new password is read at the next connection anyway.
 std::string connection_settings(int index) {
-  mail_pop_account a{};
+  AccountRecord record;
+  const mail_pop_account& a = record.account;
   std::string settings;
-  if (get_pop_account(&a, index) == B_OK && a.protocol == mail_protocol::imap) {
+  if (get_pop_account(&record.account, index) == B_OK && a.protocol == mail_protocol::imap) {
     for (const char* field : {a.pop_host, a.pop_name, a.pop_cafile, a.pop_fingerprint, a.mailbox})
       settings.append(field).push_back('\n');
     settings += std::to_string(a.pop_port) + " " + std::to_string(static_cast<int>(a.security)) + " " +
                 std::to_string(static_cast<int>(a.auth));
   }
-  explicit_bzero(&a, sizeof a);
   return settings;
 }
 
@@ -43,3 +41,9 @@ void IdleWatchers::update(const std::vector<int>& indexes, int interval_s) {
 }
 
 void IdleWatchers::stop_all() { watchers_.clear(); }
+
+int IdleWatchers::idling() const {
+  int n = 0;
+  for (const auto& [index, entry] : watchers_) n += entry.watcher->idles() > 0;
+  return n;
+}

@@ -30,7 +30,8 @@ class IdleWatchers {
   void update(const std::vector<int>& indexes, int interval_s);
   // Ends every watcher's connection at once, and their threads.
   void stop_all();
-  std::size_t running() const { return watchers_.size(); }
+  // How many of them idle on their mailbox now or did once.
+  int idling() const;
 
  private:
   struct entry {

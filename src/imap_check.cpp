@@ -19,15 +19,6 @@
 
 namespace {
 
-// The account record holds the password: cleared however the check ends.
-struct AccountRecord {
-  mail_pop_account account{};
-  AccountRecord() = default;
-  AccountRecord(const AccountRecord&) = delete;
-  AccountRecord& operator=(const AccountRecord&) = delete;
-  ~AccountRecord() { explicit_bzero(&account, sizeof account); }
-};
-
 // The number after `word` and a space in `text` ("UIDVALIDITY 7"), or 0.
 std::uint32_t number_after(std::string_view text, std::string_view word) {
   for (std::size_t at = text.find(word); at != std::string_view::npos; at = text.find(word, at + 1)) {
@@ -195,16 +186,6 @@ void MailboxListing::take(const imap_response& response) {
     why_ = "the list reached " + std::to_string(max_text_bytes) + " bytes";
 }
 
-transport_limits session_limits() {
-  transport_limits limits;
-  limits.connect_ms = pop3_connect_timeout_ms;
-  limits.handshake_ms = pop3_handshake_timeout_ms;
-  limits.receive_ms = pop3_receive_timeout_ms;
-  if (pop3_check_deadline_ms > 0)
-    limits.deadline = check_clock::now() + std::chrono::milliseconds(pop3_check_deadline_ms);
-  return limits;
-}
-
 }  // namespace
 
 account_outcome check_imap_account(int index, const std::vector<std::string>& headers) {
@@ -214,7 +195,7 @@ account_outcome check_imap_account(int index, const std::vector<std::string>& he
   if (get_pop_account(&record.account, index) != B_OK) return outcome;
   SecretText secret;
   if (!fetch_secret(record.account, index, secret)) return outcome;
-  IMAP session(pop3_make_transport(record.account.security, session_limits()), record.account);
+  IMAP session(pop3_make_transport(record.account.security, session_limits(true)), record.account);
   switch (session.Connect(secret.text)) {
     case imap_login::ok:
       return MailboxListing(session, headers).list();

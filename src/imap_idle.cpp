@@ -60,20 +60,14 @@ void IdleWatcher::run() {
 }
 
 IdleWatcher::connection_end IdleWatcher::watch(bool tell_first, int& retry_ms) {
-  mail_pop_account account{};
-  struct Wipe {
-    mail_pop_account& a;
-    ~Wipe() { explicit_bzero(&a, sizeof a); }
-  } wipe{account};
-  if (get_pop_account(&account, index_) != B_OK) return connection_end::failed;
+  AccountRecord record;
+  const mail_pop_account& account = record.account;
+  if (get_pop_account(&record.account, index_) != B_OK) return connection_end::failed;
   if (account.protocol != mail_protocol::imap) return connection_end::no_idle;
   SecretText secret;
   if (!fetch_secret(account, index_, secret)) return connection_end::failed;
 
-  transport_limits limits;
-  limits.connect_ms = pop3_connect_timeout_ms;
-  limits.handshake_ms = pop3_handshake_timeout_ms;
-  limits.receive_ms = pop3_receive_timeout_ms;
+  transport_limits limits = session_limits(false);
   limits.stop_fd = stop_.fd();
   IMAP session(pop3_make_transport(account.security, limits), account);
   const auto failed = [&] {

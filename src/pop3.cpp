@@ -23,15 +23,6 @@ uint16 pop3_connect_port = pop3port;
 
 namespace {
 
-// The account record holds the password: cleared however Connect ends.
-struct AccountRecord {
-  mail_pop_account account{};
-  AccountRecord() = default;
-  AccountRecord(const AccountRecord&) = delete;
-  AccountRecord& operator=(const AccountRecord&) = delete;
-  ~AccountRecord() { explicit_bzero(&account, sizeof account); }
-};
-
 std::string_view without_line_end(std::string_view line) {
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
   return line;
@@ -54,6 +45,16 @@ bool asks_for_tls(std::string answer) {
 }  // namespace
 
 pop3_transport_maker pop3_make_transport = make_transport;
+
+transport_limits session_limits(bool whole_check) {
+  transport_limits limits;
+  limits.connect_ms = pop3_connect_timeout_ms;
+  limits.handshake_ms = pop3_handshake_timeout_ms;
+  limits.receive_ms = pop3_receive_timeout_ms;
+  if (whole_check && pop3_check_deadline_ms > 0)
+    limits.deadline = check_clock::now() + std::chrono::milliseconds(pop3_check_deadline_ms);
+  return limits;
+}
 
 POP3::POP3(int index)
     : pop3_account_index(index), pop3_read_buffer(std::max<std::size_t>(pop3_read_size, 1)) {}
@@ -83,13 +84,7 @@ status_t POP3::Connect() {
 
   pop3_security = account.security;
   pop3_peer = account.pop_host;
-  transport_limits limits;
-  limits.connect_ms = pop3_connect_timeout_ms;
-  limits.handshake_ms = pop3_handshake_timeout_ms;
-  limits.receive_ms = pop3_receive_timeout_ms;
-  if (pop3_check_deadline_ms > 0)
-    limits.deadline = check_clock::now() + std::chrono::milliseconds(pop3_check_deadline_ms);
-  pop3_transport = pop3_make_transport(pop3_security, limits);
+  pop3_transport = pop3_make_transport(pop3_security, session_limits(true));
 
   if (!pop3_transport->connect(account.pop_host, port_of(account))) {
     report_failure(pop3_transport->reason());

@@ -14,10 +14,12 @@
 
 #include "account_check.h"
 #include "dovecot_server.h"
+#include "gui_app.h"
 #include "imap_idle.h"
 #include "netns.h"
 #include "pop3_account.h"
 #include "temp_config.h"
+#include "wyke.h"
 
 namespace {
 
@@ -122,6 +124,39 @@ TEST_F(DovecotImap, IdleTellsOfNewMailAndOutlivesARestart) {
   ASSERT_TRUE(news.more_than(after_restart, 30s)) << server->log();
   EXPECT_NE(check_account(0, headers).text.find("arrived after the restart"), std::string::npos);
   EXPECT_FALSE(watcher.ended());
+}
+
+// The whole path: the notifier's check starts the watcher, the server's
+// news reaches the window's thread, and the window shows the new message
+// long before its next tick (an hour away).
+TEST_F(DovecotImap, TheNotifierShowsPushedMailAtOnce) {
+  write_account("tls");
+  wyke_test::gui_app([] { return new Wyke; });
+  {
+    std::lock_guard lock(settings_lock);
+    checkmail_timer = 3600;
+    closewindow_timer = 0;
+    show_header = headers;
+  }
+  auto* window = new WykeWin(BRect(50, 50, 100, 100), "wyke", B_TITLED_WINDOW, B_NOT_RESIZABLE, B_ALL_WORKSPACES);
+  window->SetPulseRate(0);
+  window->Show();
+  const auto on_window = [&](std::function<void()> fn) { return wyke_test::on_window_thread(*window, fn); };
+  ASSERT_TRUE(on_window([&] {
+    time_count = 3600;
+    window->ChildAt(0)->Pulse();
+  }));
+  int idling = 0;
+  ASSERT_TRUE(wyke_test::pump_until(
+      [&] { return on_window([&] { idling = window->idle_watchers().idling(); }) && idling == 1; }, 20s));
+  server->deliver(message("pushed to the window"), "1800000002.M3P1.wyke");
+  std::string shown;
+  EXPECT_TRUE(wyke_test::pump_until(
+      [&] { return on_window([&] { shown = wyke_header; }) && shown.find("pushed") != std::string::npos; }, 20s))
+      << shown;
+  wyke_test::close_all_windows();
+  wyke_header.clear();
+  time_count = 0;
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 #include "platform/report.h"
 #include "pop3.h"
 #include "scripted_transport.h"
+#include "xoauth2.h"
+#include "platform/debug_log.h"
 #include "temp_config.h"
 
 namespace {
@@ -54,6 +56,7 @@ struct session_case {
   std::vector<std::string> unsent;   // none of these may
   std::string reason;                // in the reason; "" for none
   const char* password = "secret";
+  const char* keys = "";             // more keys of the account
 };
 
 void PrintTo(const session_case& c, std::ostream* out) { *out << c.name; }
@@ -78,7 +81,7 @@ TEST_P(ImapSession, ShowsWhatTheServerAllowsAndChangesNothing) {
   sent.clear();
   home.write("Mail/accounts",
              std::string("[account]\nprotocol = imap\nhost = mail.test\nuser = alice\npassword = ") + c.password +
-                 "\nsecurity = " + c.security + "\n",
+                 "\nsecurity = " + c.security + "\n" + c.keys,
              0600);
   report_begin();
   const account_outcome outcome = check_account(0, headers);
@@ -198,8 +201,42 @@ INSTANTIATE_TEST_SUITE_P(
                      {},
                      "",
                      "p\xc3\xa4ss\"\\"},
-        session_case{"greeting_bye", "tls", {"* BYE too busy\r\n"}, "Error", {}, {"LOGIN"}, "too busy"}),
+        session_case{"greeting_bye", "tls", {"* BYE too busy\r\n"}, "Error", {}, {"LOGIN"}, "too busy"},
+        session_case{"xoauth2_initial_response",
+                     "tls",
+                     {"* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=XOAUTH2] hi\r\n",
+                      signed_in(1) + two + four + tag(4) + "OK\r\n" + logout(5)},
+                     listed_both,
+                     {"a1 AUTHENTICATE XOAUTH2 " + xoauth2_response("alice", "tok") + "\r\na2 EXAMINE"},
+                     {"LOGIN"},
+                     "",
+                     "",
+                     "auth = xoauth2\noauth_token_command = echo tok\n"},
+        session_case{"xoauth2_refused_after_challenge",
+                     "tls",
+                     {"* OK [CAPABILITY IMAP4rev1 AUTH=XOAUTH2] hi\r\n", "+ \r\n",
+                      "+ eyJzdGF0dXMiOiI0MDEifQ==\r\n", tag(1) + "NO [AUTHENTICATIONFAILED] no\r\n"},
+                     "Wrong Password",
+                     {"a1 AUTHENTICATE XOAUTH2\r\n" + xoauth2_response("alice", "tok") + "\r\n\r\n"},
+                     {"EXAMINE"},
+                     "refused the access token",
+                     "",
+                     "auth = xoauth2\noauth_token_command = echo tok\n"}),
     [](const testing::TestParamInfo<session_case>& info) { return std::string(info.param.name); });
+
+// --debug shows the exchange, never the password or the token.
+TEST_F(ImapSession, DebugHidesTheCredentials) {
+  home.write("Mail/accounts", "[account]\nprotocol = imap\nhost = h\nuser = alice\npassword = hunter2\n", 0600);
+  script = {greeting, signed_in(1, "* SEARCH\r\n") + logout(4)};
+  debug_log_enabled = true;
+  testing::internal::CaptureStderr();
+  check_account(0, headers);
+  const std::string log = testing::internal::GetCapturedStderr();
+  debug_log_enabled = false;
+  EXPECT_NE(log.find("C: a1 LOGIN ***"), std::string::npos) << log;
+  EXPECT_NE(log.find("S: a3 OK searched"), std::string::npos) << log;
+  EXPECT_EQ(log.find("hunter2"), std::string::npos) << log;
+}
 
 TEST(ImapMailboxName, ModifiedUtf7) {
   const struct {

@@ -23,6 +23,8 @@
 // (platform/report.h): one line on stderr while it lasts, and the tooltip.
 #pragma once
 
+#include <cstring>
+
 #include "platform/types.h"
 
 // Every field holds a NUL-terminated text; a value that does not fit is an
@@ -81,3 +83,12 @@ int32 count_pop_accounts();
 // B_ENTRY_NOT_FOUND or another errno for a file that cannot be read. On error
 // the record is left cleared.
 status_t get_pop_account(mail_pop_account* account, int32 index = 0);
+
+// An account record that holds a password: cleared however its user ends.
+struct AccountRecord {
+  mail_pop_account account{};
+  AccountRecord() = default;
+  AccountRecord(const AccountRecord&) = delete;
+  AccountRecord& operator=(const AccountRecord&) = delete;
+  ~AccountRecord() { explicit_bzero(&account, sizeof account); }
+};
