@@ -14,17 +14,10 @@ import imaplib
 import ssl
 import sys
 import time
-from email.header import decode_header, make_header
+
+from reference_check import decoded
 
 PREFIXES = (b"from:", b"subject:")
-
-
-def decoded(raw: bytes) -> str:
-    text = raw.decode("latin-1")
-    try:
-        return str(make_header(decode_header(text)))
-    except Exception:  # a broken word: show the line as it came
-        return text
 
 
 def fields(header: bytes) -> list:

@@ -86,6 +86,13 @@ machine = dict(line.rstrip("\n").split("=", 1) for line in open(f"{raw}/machine"
 def runs(name):
     return json.load(open(f"{raw}/{name}.json"))["benchmarks"]
 
+def measured(name):  # the runs of a benchmark that may not run here, or None with why said
+    if os.path.exists(f"{raw}/{name}.json"):
+        return runs(name)
+    reason = open(f"{raw}/{name}.err").read().strip().splitlines()
+    say(f"Not measured in this run: {reason[-1] if reason else 'bench_' + name + ' failed'}")
+    return None
+
 def messages(run):
     return int(re.search(r"messages:(\d+)", run["name"]).group(1))
 
@@ -209,11 +216,8 @@ say("")
 # --- Over TLS, against Dovecot --------------------------------------------------------------------
 say("## A check over TLS against Dovecot (bench/bench_tls)")
 say("")
-if not os.path.exists(f"{raw}/tls.json"):
-    reason = open(f"{raw}/tls.err").read().strip().splitlines()
-    say(f"Not measured in this run: {reason[-1] if reason else 'bench_tls failed'}")
-else:
-    tls = runs("tls")
+tls = measured("tls")
+if tls:
     def best(prefix):  # the "min" aggregate of repeated runs, else the one run
         matching = [run for run in tls if run["name"].startswith(prefix)]
         return ([run for run in matching if run.get("aggregate_name") == "min"] or matching)[0]
@@ -253,11 +257,8 @@ say("")
 # --- IMAP, against Dovecot -------------------------------------------------------------------------
 say("## IMAP against Dovecot (bench/bench_imap)")
 say("")
-if not os.path.exists(f"{raw}/imap.json"):
-    reason = open(f"{raw}/imap.err").read().strip().splitlines()
-    say(f"Not measured in this run: {reason[-1] if reason else 'bench_imap failed'}")
-else:
-    imap = runs("imap")
+imap = measured("imap")
+if imap:
     def first(prefix):
         return [run for run in imap if run["name"].startswith(prefix) and "aggregate_name" not in run][0]
     def least(prefix, key):
