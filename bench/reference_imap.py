@@ -2,12 +2,12 @@
 """A reference IMAP client doing the notifier's job with Python's standard
 library, over TLS (imaplib.IMAP4_SSL, verified against CAFILE):
 
-    reference_imap.py check PORT USER PASSWORD HOST CAFILE ROUNDS
-        EXAMINE INBOX, UID SEARCH UNSEEN, UID FETCH of every header, keep the
+    reference_imap.py check PORT USER PASSWORD HOST CAFILE MAILBOX ROUNDS
+        EXAMINE MAILBOX, UID SEARCH UNSEEN, UID FETCH of every header, keep the
         From: and Subject: fields (unfolded, decoded with email.header).
         Prints "lines=N seconds_per_check=S cpu_per_check=C" (best of ROUNDS).
-    reference_imap.py idle PORT USER PASSWORD HOST CAFILE
-        IDLE on INBOX (imaplib has no IDLE of its own: sent by hand); prints
+    reference_imap.py idle PORT USER PASSWORD HOST CAFILE MAILBOX
+        IDLE on MAILBOX (imaplib has no IDLE of its own: sent by hand); prints
         "idling", then at the first EXISTS fetches the newest message's
         Subject and prints it."""
 import imaplib
@@ -32,11 +32,11 @@ def fields(header: bytes) -> list:
     return shown
 
 
-def session(port, user, password, host, cafile):
+def session(port, user, password, host, cafile, mailbox):
     context = ssl.create_default_context(cafile=cafile)
     m = imaplib.IMAP4_SSL(host, port, ssl_context=context)
     m.login(user, password)
-    m.select("INBOX", readonly=True)
+    m.select(mailbox, readonly=True)
     return m
 
 
@@ -71,13 +71,13 @@ def idle(*args) -> None:
 
 
 def main() -> None:
-    mode, port, user, password, host, cafile = sys.argv[1], int(sys.argv[2]), *sys.argv[3:7]
-    args = (port, user, password, host, cafile)
+    mode, port, user, password, host, cafile, mailbox = sys.argv[1], int(sys.argv[2]), *sys.argv[3:8]
+    args = (port, user, password, host, cafile, mailbox)
     if mode == "idle":
         idle(*args)
         return
     best, best_cpu, lines = float("inf"), float("inf"), 0
-    for _ in range(int(sys.argv[7])):
+    for _ in range(int(sys.argv[8])):
         start, start_cpu = time.perf_counter(), time.process_time()
         lines = check(*args)
         best = min(best, time.perf_counter() - start)

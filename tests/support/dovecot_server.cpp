@@ -273,8 +273,10 @@ bool DovecotServer::wait_until_listening() {
   return up;
 }
 
-void DovecotServer::deliver(const std::string& message, const std::string& name) {
-  const fs::path maildir = fs::path(dir_) / "mail" / user;
+void DovecotServer::deliver(const std::string& message, const std::string& name, const std::string& folder) {
+  // Maildir++: INBOX at the top, every other mailbox in a ".NAME" folder.
+  const fs::path maildir = fs::path(dir_) / "mail" / user / (folder.empty() ? "" : "." + folder);
+  for (const char* sub : {"cur", "new", "tmp"}) fs::create_directories(maildir / sub);
   write_text(maildir / "tmp" / name, with_lf(message));
   fs::rename(maildir / "tmp" / name, maildir / "new" / name);
 }

@@ -56,8 +56,9 @@ class DovecotServer {
   bool restart();
 
   // Delivers a message as a mail server does: written into tmp/, then
-  // renamed into new/.
-  void deliver(const std::string& message, const std::string& name);
+  // renamed into new/; into the mailbox `folder` (made when missing) when
+  // one is named, else into INBOX.
+  void deliver(const std::string& message, const std::string& name, const std::string& folder = "");
   // Every message file of the maildir, as its unique part and its flags
   // ("S" for \Seen; "" for none and for a file still in new/).
   std::map<std::string, std::string> flags() const;
