@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "delay_proxy.h"
+#include "dovecot_main.h"
 #include "dovecot_server.h"
 #include "loopback.h"
 #include "netns.h"
@@ -165,16 +166,4 @@ BENCHMARK(BM_CheckCpu)
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  // First, while the process has one thread.
-  if (!wyke_test::enter_private_network() || !wyke_test::DovecotServer::unavailable().empty()) {
-    std::fprintf(stderr, "bench_tls: cannot run Dovecot here: %s\n",
-                 wyke_test::DovecotServer::unavailable().c_str());
-    return 77;
-  }
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return bench::run_with_dovecot(argc, argv, "bench_tls"); }

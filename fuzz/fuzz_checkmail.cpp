@@ -32,6 +32,8 @@ class PlainAsSecured final : public Transport {
     if (received == 0) copy();
     return received;
   }
+  void set_receive_wait(int ms) override { plain_.set_receive_wait(ms); }
+  bool keep_alive() override { return plain_.keep_alive(); }
   void close() override { plain_.close(); }
   bool is_open() const override { return plain_.is_open(); }
 

@@ -35,3 +35,5 @@ account_outcome check_account(int index, const std::vector<std::string>& headers
 
 // The POP3 session of check_account.
 account_outcome check_pop3_account(int index, const std::vector<std::string>& headers);
+// The IMAP session of check_account: the mailbox's messages not yet seen.
+account_outcome check_imap_account(int index, const std::vector<std::string>& headers);

@@ -24,14 +24,6 @@ uint16 pop3_connect_port = pop3port;
 
 namespace {
 
-// The account record holds the password: cleared however Connect ends.
-struct AccountRecord {
-  mail_pop_account account{};
-  AccountRecord() = default;
-  AccountRecord(const AccountRecord&) = delete;
-  AccountRecord& operator=(const AccountRecord&) = delete;
-  ~AccountRecord() { explicit_bzero(&account, sizeof account); }
-};
 
 uint16 port_of(const mail_pop_account& account) {
   if (account.pop_port != 0) return account.pop_port;
@@ -50,6 +42,15 @@ bool asks_for_tls(std::string answer) {
 }  // namespace
 
 pop3_transport_maker pop3_make_transport = make_transport;
+
+transport_limits session_limits(bool whole_check) {
+  transport_limits limits;
+  limits.connect_ms = pop3_connect_timeout_ms;
+  limits.handshake_ms = pop3_handshake_timeout_ms;
+  limits.receive_ms = pop3_receive_timeout_ms;
+  if (whole_check) limits.deadline = deadline_after(pop3_check_deadline_ms);
+  return limits;
+}
 
 POP3::POP3(int index)
     : pop3_account_index(index), pop3_read_buffer(std::max<std::size_t>(pop3_read_size, 1)) {}
@@ -79,11 +80,7 @@ status_t POP3::Connect() {
   const mail_pop_account& account = record.account;
   // The check's deadline runs from here: a slow password command is part
   // of the check it holds up.
-  transport_limits limits;
-  limits.connect_ms = pop3_connect_timeout_ms;
-  limits.handshake_ms = pop3_handshake_timeout_ms;
-  limits.receive_ms = pop3_receive_timeout_ms;
-  limits.deadline = deadline_after(pop3_check_deadline_ms);
+  const transport_limits limits = session_limits(true);
   SecretText secret;
   if (!fetch_secret(account, pop3_account_index, secret)) return POP3_ERROR;
 

@@ -80,6 +80,10 @@ extern std::size_t pop3_read_size;
 // port 110 and serve on a port of their own.
 extern uint16 pop3_connect_port;
 
+// The waits above as one session's limits; with `whole_check`, the check's
+// deadline from now on too (a connection that idles between checks has none).
+transport_limits session_limits(bool whole_check);
+
 // Makes the transport of a session: plain sockets for `none`, TLS for the
 // others. The fuzz targets put a plain one in for every mode.
 using pop3_transport_maker = std::unique_ptr<Transport> (*)(pop_security security, const transport_limits& limits);

@@ -134,7 +134,3 @@ account_outcome check_pop3_account(int index, const std::vector<std::string>& he
   mes.QUIT();
   return outcome;
 }
-
-account_outcome check_account(int index, const std::vector<std::string>& headers) {
-  return check_pop3_account(index, headers);
-}

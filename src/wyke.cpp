@@ -122,7 +122,10 @@ void Wyke::AboutRequested() {
 // --- The window ---------------------------------------------------------------------
 
 WykeWin::WykeWin(BRect frame, const char* title, window_type type, uint32 flags, uint32 workspaces)
-    : BWindow(frame, title, type, flags, workspaces) {
+    : BWindow(frame, title, type, flags, workspaces), idle_watchers_([this] {
+        // A watcher's thread: the check itself runs on the window's.
+        if (!news_posted_.exchange(true)) PostMessage(msg_account_changed);
+      }) {
   WykeView* viewObj = new WykeView(Bounds(), "content", B_FOLLOW_ALL, B_WILL_DRAW);
   AddChild(viewObj);
   // The window's thread may be in a check waiting on a server: the close
@@ -133,8 +136,16 @@ WykeWin::WykeWin(BRect frame, const char* title, window_type type, uint32 flags,
 WykeWin::~WykeWin() = default;
 
 void WykeWin::Quit() {
+  idle_watchers_.stop_all();
   be_app->PostMessage(B_QUIT_REQUESTED, be_app, nullptr);
   BWindow::Quit();
+}
+
+void WykeWin::MessageReceived(BMessage* message) {
+  if (message->what != msg_account_changed) return BWindow::MessageReceived(message);
+  news_posted_ = false;
+  if (!f_config) return;
+  static_cast<WykeView*>(ChildAt(0))->CheckNow(snapshot_settings());
 }
 
 // --- The background view --------------------------------------------------------------
@@ -169,7 +180,11 @@ void WykeView::Pulse() {
   time_count = static_cast<int>(std::min<long long>(count, INT_MAX));
   if (count == settings.closewindow_timer && minimized_windows_come_back()) window->Minimize(true);
   if (count <= check_interval(settings.checkmail_timer)) return;
+  CheckNow(settings);
+}
 
+void WykeView::CheckNow(const settings_snapshot& settings) {
+  BWindow* window = Window();
   const bigtime_t time = window->PulseRate();
   window->SetPulseRate(0);
   const int headers_num = checkmail(settings.show_header);
@@ -180,6 +195,9 @@ void WykeView::Pulse() {
   debug_note("check ended: " + std::to_string(headers_num) + " lines shown");
   time_count = 0;
   window->SetPulseRate(time);
+  // The accounts a check covers: the first one.
+  if (auto* notifier = dynamic_cast<WykeWin*>(window))
+    notifier->idle_watchers().update({0}, check_interval(settings.checkmail_timer));
 }
 
 int WykeView::checkmail(const std::vector<std::string>& headers) {

@@ -11,6 +11,7 @@
 #include "gui/text_view.h"
 #include "gui/view.h"
 #include "gui/window.h"
+#include "idle_watchers.h"
 #include "listing.h"
 
 // --- Settings (meaning and defaults: wykesub.h) -------------------------------
@@ -71,13 +72,28 @@ class Wyke : public BApplication {
 
 // --- The notifier window and its views ------------------------------------------
 
+// An IDLE watcher's news: an account changed (no fields).
+inline constexpr uint32 msg_account_changed = message_code("wkch");
+
 // The notifier: a background view that ticks, holding the text view.
 class WykeWin : public BWindow {
  public:
   WykeWin(BRect frame, const char* title, window_type type, uint32 flags, uint32 workspaces);
   ~WykeWin() override;
-  // Closing the notifier ends the program: the application is asked to quit.
+  // Closing the notifier ends the program: the IDLE connections end at
+  // once, and the application is asked to quit.
   void Quit() override;
+  // msg_account_changed runs a check at once, as the tick would; while a
+  // settings window is open, the check after it closes covers it. The
+  // window's thread.
+  void MessageReceived(BMessage* message) override;
+  // The watchers of the IMAP accounts checked; the window's thread.
+  IdleWatchers& idle_watchers() { return idle_watchers_; }
+
+ private:
+  // News already posted and not yet handled: a burst is one check.
+  std::atomic<bool> news_posted_{false};
+  IdleWatchers idle_watchers_;
 };
 
 // "content": ticks once a second and runs the check cycle. Its first child
@@ -95,6 +111,10 @@ class WykeView : public BView {
   // the interval runs a check and shows its result sized to the text. The
   // window's thread. Never minimizes where the window could not come back.
   void Pulse() override;
+  // Checks now, shows the result, brings the window back and starts the
+  // IDLE watchers of the accounts checked. The window's thread; once on
+  // the application's thread at start-up.
+  void CheckNow(const settings_snapshot& settings);
 
   // One POP3 session with account 0 that rebuilds wyke_header from the header
   // lines beginning with one of `headers`, or sets it to the failure or

@@ -307,4 +307,31 @@ TEST(MailSettings, SigningInKeys) {
   }
 }
 
+TEST(MailSettings, ProtocolKeys) {
+  const struct {
+    std::string lines;
+    status_t want;
+    mail_protocol protocol = mail_protocol::pop3;
+    const char* mailbox = "";
+  } cases[] = {
+      {"", B_OK},
+      {"protocol = imap\nmailbox = Archiv/2024 \xc3\xa4", B_OK, mail_protocol::imap, "Archiv/2024 \xc3\xa4"},
+      {"protocol = pop3", B_OK},
+      {"protocol = IMAP", B_BAD_VALUE},
+      {"protocol = imap4", B_BAD_VALUE},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.lines);
+    TempConfigHome home;
+    const auto [result, record, said] = first_account_of(home, "[account]\nuser = u\n" + c.lines + "\n");
+    EXPECT_EQ(result, c.want);
+    if (c.want != B_OK) {
+      EXPECT_NE(said.find("the protocol must be pop3 or imap"), std::string::npos) << said;
+      continue;
+    }
+    EXPECT_EQ(record.protocol, c.protocol);
+    EXPECT_STREQ(record.mailbox, c.mailbox);
+  }
+}
+
 }  // namespace

@@ -164,6 +164,12 @@ status_t store_auth(mail_pop_account& account, std::string_view value) {
   return store_choice<pop_auth, &mail_pop_account::auth>(account, value, words);
 }
 
+status_t store_protocol(mail_pop_account& account, std::string_view value) {
+  static constexpr std::pair<std::string_view, mail_protocol> words[] = {{"pop3", mail_protocol::pop3},
+                                                                         {"imap", mail_protocol::imap}};
+  return store_choice<mail_protocol, &mail_pop_account::protocol>(account, value, words);
+}
+
 status_t store_port(mail_pop_account& account, std::string_view value) {
   unsigned port = 0;
   const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), port);
@@ -206,6 +212,8 @@ constexpr Field fields[] = {
     {"password_command", store_text<&mail_pop_account::pop_password_command>, nul_byte},
     {"auth", store_auth, "must be user or xoauth2"},
     {"oauth_token_command", store_text<&mail_pop_account::pop_oauth_token_command>, nul_byte},
+    {"protocol", store_protocol, "must be pop3 or imap"},
+    {"mailbox", store_text<&mail_pop_account::mailbox>, nul_byte},
 };
 
 }  // namespace

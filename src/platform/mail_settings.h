@@ -15,11 +15,15 @@
 //   password_command = secret-tool lookup ...  (instead of password)
 //   auth = user | xoauth2                      (optional; user by default)
 //   oauth_token_command = ...                  (prints an access token)
+//   protocol = pop3 | imap                     (optional; pop3 by default)
+//   mailbox = INBOX                            (optional; IMAP's folder to list)
 //
 // The file holds passwords, so it is refused while group or others may read
 // or write it. What is wrong with the file is the check's reason
 // (platform/report.h): one line on stderr while it lasts, and the tooltip.
 #pragma once
+
+#include <cstring>
 
 #include "platform/types.h"
 
@@ -32,6 +36,12 @@ enum class pop_security : uint8 {
   none,      // plain text from the first byte to the last
   starttls,  // plain greeting, then STLS and TLS before the login
   tls,       // TLS from the first byte
+};
+
+// What the server speaks.
+enum class mail_protocol : uint8 {
+  pop3,
+  imap,
 };
 
 // How the client signs in.
@@ -56,6 +66,10 @@ struct mail_pop_account {
   pop_auth auth;
   char pop_password_command[mail_field_size];     // prints the password; empty: none
   char pop_oauth_token_command[mail_field_size];  // prints an access token; empty: none
+
+  // --- What is listed ---
+  mail_protocol protocol;
+  char mailbox[mail_field_size];  // IMAP's mailbox, UTF-8; empty: INBOX
 };
 
 // The number of accounts in the file; 0 when it is missing, unreadable or
@@ -65,7 +79,16 @@ int32 count_pop_accounts();
 // Fills `account` with the account at `index` (0 is the first). Returns B_OK,
 // or a negative error: B_BAD_INDEX, B_NAME_TOO_LONG (a value of 256 bytes or
 // more), B_BAD_VALUE (a NUL byte in a value, or a security, port, fingerprint
-// or auth that means nothing), B_NOT_ALLOWED (the file's mode),
+// auth or protocol that means nothing), B_NOT_ALLOWED (the file's mode),
 // B_ENTRY_NOT_FOUND or another errno for a file that cannot be read. On error
 // the record is left cleared.
 status_t get_pop_account(mail_pop_account* account, int32 index = 0);
+
+// An account record that holds a password: cleared however its user ends.
+struct AccountRecord {
+  mail_pop_account account{};
+  AccountRecord() = default;
+  AccountRecord(const AccountRecord&) = delete;
+  AccountRecord& operator=(const AccountRecord&) = delete;
+  ~AccountRecord() { explicit_bzero(&account, sizeof account); }
+};

@@ -54,11 +54,11 @@ bool SocketTransport::wait(short events, int timeout_ms, const char* waiting_for
     const int deadline_ms = poll_timeout_until(limits_.deadline);
     const bool deadline_binds = deadline_ms >= 0 && (timeout_ms <= 0 || deadline_ms <= timeout_ms);
     const int wait_ms = deadline_binds ? deadline_ms : (timeout_ms > 0 ? timeout_ms : -1);
-    pollfd fds[2] = {{fd_, events, 0}, {network_cancel_fd(), POLLIN, 0}};
-    const int n = poll(fds, 2, wait_ms);
+    pollfd fds[3] = {{fd_, events, 0}, {network_cancel_fd(), POLLIN, 0}, {limits_.stop_fd, POLLIN, 0}};
+    const int n = poll(fds, limits_.stop_fd >= 0 ? 3 : 2, wait_ms);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return fail(transport_error::io, std::string("poll: ") + std::strerror(errno));
-    if (fds[1].revents != 0 || network_waits_cancelled())
+    if (fds[1].revents != 0 || fds[2].revents != 0 || network_waits_cancelled())
       return fail(transport_error::cancelled, "the check was cancelled");
     if (n > 0) return true;
     if (deadline_binds) return out_of_time(waiting_for);
@@ -199,6 +199,18 @@ std::size_t SocketTransport::receive_some(char* buffer, std::size_t room) {
     }
     if (!wait(POLLIN, limits_.receive_ms, "an answer")) return 0;
   }
+}
+
+// A minute of silence before the first probe, then one every 20 s: a peer
+// gone without a word is known within two minutes, far before the
+// renewal of an idling connection.
+bool SocketTransport::keep_alive() {
+  constexpr int idle_s = 60, interval_s = 20, probes = 3;
+  const int on = 1;
+  return fd_ >= 0 && setsockopt(fd_, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0 &&
+         setsockopt(fd_, IPPROTO_TCP, TCP_KEEPIDLE, &idle_s, sizeof idle_s) == 0 &&
+         setsockopt(fd_, IPPROTO_TCP, TCP_KEEPINTVL, &interval_s, sizeof interval_s) == 0 &&
+         setsockopt(fd_, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes) == 0;
 }
 
 void SocketTransport::close() {

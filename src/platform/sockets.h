@@ -19,6 +19,8 @@ class SocketTransport final : public Transport {
   bool start_tls(const tls_trust& trust) override;
   bool send_all(std::string_view bytes) override;
   std::size_t receive_some(char* buffer, std::size_t room) override;
+  void set_receive_wait(int ms) override { limits_.receive_ms = ms; }
+  bool keep_alive() override;
   void close() override;
   bool is_open() const override { return fd_ >= 0; }
 

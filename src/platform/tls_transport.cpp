@@ -186,6 +186,8 @@ class TlsTransport final : public Transport {
   }
 
   bool is_open() const override { return socket_.is_open(); }
+  void set_receive_wait(int ms) override { socket_.set_receive_wait(ms); }
+  bool keep_alive() override { return socket_.keep_alive(); }
 
  private:
   bool from_socket() { return fail(socket_.error(), socket_.reason()); }

@@ -19,6 +19,9 @@ struct transport_limits {
   int handshake_ms = 0;  // the TLS handshake, verification included
   int receive_ms = 0;    // each receive
   check_clock::time_point deadline = no_deadline;
+  // A descriptor that, once readable, ends every wait as a cancel does:
+  // one long-lived connection's own stop (-1: none).
+  int stop_fd = -1;
 };
 
 // What the server's certificate must be.
@@ -57,6 +60,13 @@ class Transport {
   // Up to `room` bytes, at least one; 0 when nothing more comes (the end of
   // the stream, a time-out, a cancel or a failure: error() tells which).
   virtual std::size_t receive_some(char* buffer, std::size_t room) = 0;
+  // Each receive from now on waits at most `ms` (0: no limit of its own):
+  // a connection that idles waits longer than one awaiting an answer.
+  virtual void set_receive_wait(int ms) = 0;
+  // Has the system probe a connection that stays silent for long, so that
+  // a peer gone without a word is found out (TCP keep-alive). False when
+  // the connection cannot.
+  virtual bool keep_alive() = 0;
   // Ends the connection; later calls fail. Idempotent.
   virtual void close() = 0;
   virtual bool is_open() const = 0;

@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -91,8 +92,9 @@ DovecotServer::~DovecotServer() {
 std::string DovecotServer::unavailable() {
   if (!have_private_network()) return "no private network namespace: " + netns_failure();
   if (!have_private_hosts()) return "no private /etc/hosts: " + private_hosts_failure();
-  if (find_program("dovecot").empty()) return "no dovecot command (Debian packages dovecot-core, dovecot-pop3d)";
+  if (find_program("dovecot").empty()) return "no dovecot command (Debian packages dovecot-core, dovecot-pop3d, dovecot-imapd)";
   if (find_program("openssl").empty()) return "no openssl command (Debian package openssl)";
+  if (!fs::exists("/usr/lib/dovecot/imap")) return "no Dovecot IMAP server (Debian package dovecot-imapd)";
   return {};
 }
 
@@ -155,9 +157,12 @@ bool DovecotServer::write_files() {
   const fs::path maildir = dir / "mail" / user;
   for (const char* sub : {"cur", "new", "tmp"}) fs::create_directories(maildir / sub);
   // The server lists new files in the order of their names.
-  for (std::size_t i = 0; i < maildrop_.size(); ++i)
-    write_text(maildir / "cur" / (std::to_string(1700000000 + i) + ".M" + std::to_string(i) + "P1.wyke:2,"),
+  for (std::size_t i = 0; i < maildrop_.size(); ++i) {
+    const bool seen = std::find(seen_.begin(), seen_.end(), i) != seen_.end();
+    write_text(maildir / "cur" / (std::to_string(1700000000 + i) + ".M" + std::to_string(i) + "P1.wyke:2," +
+                                  (seen ? "S" : "")),
                with_lf(maildrop_[i]));
+  }
   write_text(dir / "passwd", std::string(user) + ":{PLAIN}" + password + "::::::\n");
   for (const char* sub : {"run", "state"}) fs::create_directories(dir / sub);
 
@@ -170,7 +175,7 @@ bool DovecotServer::write_files() {
   const std::string listen = std::string(test_host_address) + (plain_loopback_ ? ", 127.0.0.1" : "");
   std::ostringstream conf;
   conf << "# Written by the test; nothing here comes from the system's configuration.\n"
-       << "protocols = pop3\n"
+       << "protocols = pop3 imap\n"
        << "listen = " << listen << "\n"
        << "base_dir = " << dir_ << "/run\n"
        << "state_dir = " << dir_ << "/state\n"
@@ -195,6 +200,9 @@ bool DovecotServer::write_files() {
        << "service pop3-login {\n  chroot =\n"
        << "  inet_listener pop3 {\n    port = " << starttls_port << "\n  }\n"
        << "  inet_listener pop3s {\n    port = " << tls_port << "\n    ssl = yes\n  }\n}\n"
+       << "service imap-login {\n  chroot =\n"
+       << "  inet_listener imap {\n    port = " << imap_starttls_port << "\n  }\n"
+       << "  inet_listener imaps {\n    port = " << imap_tls_port << "\n    ssl = yes\n  }\n}\n"
        << "service anvil {\n  chroot =\n}\n";
   write_text(dir / "dovecot.conf", conf.str());
   return true;
@@ -205,7 +213,15 @@ bool DovecotServer::start() {
     error_ = why;
     return false;
   }
-  if (!write_files()) return false;
+  return write_files() && launch();
+}
+
+bool DovecotServer::restart() {
+  stop();
+  return launch();
+}
+
+bool DovecotServer::launch() {
   const std::string dovecot = find_program("dovecot");
   const std::string conf = dir_ + "/dovecot.conf", out = dir_ + "/dovecot.out";
   const char* const argv[] = {dovecot.c_str(), "-F", "-c", conf.c_str(), nullptr};
@@ -242,7 +258,9 @@ bool DovecotServer::wait_until_listening() {
   const auto deadline = std::chrono::steady_clock::now() + start_bound;
   bool up = false;
   while (!up && std::chrono::steady_clock::now() < deadline) {
-    up = accepts(test_host_address, starttls_port) && accepts(test_host_address, tls_port);
+    up = true;
+    for (const std::uint16_t port : {starttls_port, tls_port, imap_starttls_port, imap_tls_port})
+      up = up && accepts(test_host_address, port);
     // Until it listens, the only event to wait for is its end.
     if (!up && ends_within(pidfd, 10ms)) {
       error_ = "dovecot ended at start-up";
@@ -253,6 +271,26 @@ bool DovecotServer::wait_until_listening() {
   close(pidfd);
   if (!up) error_ = "dovecot did not listen within " + std::to_string(start_bound.count()) + " s";
   return up;
+}
+
+void DovecotServer::deliver(const std::string& message, const std::string& name, const std::string& folder) {
+  // Maildir++: INBOX at the top, every other mailbox in a ".NAME" folder.
+  const fs::path maildir = fs::path(dir_) / "mail" / user / (folder.empty() ? "" : "." + folder);
+  for (const char* sub : {"cur", "new", "tmp"}) fs::create_directories(maildir / sub);
+  write_text(maildir / "tmp" / name, with_lf(message));
+  fs::rename(maildir / "tmp" / name, maildir / "new" / name);
+}
+
+std::map<std::string, std::string> DovecotServer::flags() const {
+  std::map<std::string, std::string> found;
+  const fs::path maildir = fs::path(dir_) / "mail" / user;
+  for (const char* sub : {"cur", "new"})
+    for (const auto& file : fs::directory_iterator(maildir / sub)) {
+      const std::string name = file.path().filename().string();
+      const std::size_t info = name.find(":2,");
+      found[name.substr(0, name.find(':'))] = info == std::string::npos ? "" : name.substr(info + 3);
+    }
+  return found;
 }
 
 void DovecotServer::stop() {
