@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "platform/debug_log.h"
@@ -18,7 +19,13 @@ bool fail(int index, const std::string& reason) {
   return false;
 }
 
+// Accounts checked at the same time take turns at their commands: a desktop
+// keyring that asks the user to unlock it asks once, not once per account.
+std::mutex one_command_at_a_time;
+
+// Runs on the thread of the account's check.
 bool run(const char* key, const char* command, std::size_t max_line, int index, SecretText& secret) {
+  const std::lock_guard turn(one_command_at_a_time);
   debug_note(std::string("running the ") + key + " of account " + std::to_string(index));
   HelperOutput output = run_helper_command(command, max_line);
   if (!output.ok) return fail(index, std::string("the ") + key + " " + output.failure);

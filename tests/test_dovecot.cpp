@@ -88,12 +88,11 @@ class Dovecot : public testing::Test {
   }
   void TearDown() override { wyke_header.clear(); }
 
-  void write_account(const std::string& keys) {
-    home.write("Mail/accounts",
-               std::string("[account]\nhost = ") + wyke_test::test_host_name + "\nuser = " + DovecotServer::user +
-                   "\npassword = " + DovecotServer::password + "\n" + keys,
-               0600);
+  static std::string account(const std::string& keys) {
+    return std::string("[account]\nhost = ") + wyke_test::test_host_name + "\nuser = " + DovecotServer::user +
+           "\npassword = " + DovecotServer::password + "\n" + keys;
   }
+  void write_account(const std::string& keys) { home.write("Mail/accounts", account(keys), 0600); }
 
   // What the server logged since the test began, once it has logged the
   // end of a session (after the check returns, a moment later).
@@ -178,6 +177,22 @@ TEST_P(DovecotModes, ChecksTheMaildrop) {
       EXPECT_NE(report_reason().find(server->fingerprint()), std::string::npos) << report_reason();
     }
   }
+}
+
+// Two accounts of the one server checked at once, one over each mode: each
+// lists the whole maildrop under its own heading.
+TEST_F(Dovecot, TwoAccountsAtOnceListEachUnderItsHeading) {
+  home.write("Mail/accounts",
+             account("name = tls\nsecurity = tls\ncafile = " + server->ca_file() + "\n") +
+                 account("name = starttls\nsecurity = starttls\nfingerprint = " + server->fingerprint() + "\n"),
+             0600);
+  const int lines = WykeView::checkmail(default_headers);
+  const std::string rule = "\u2500\u2500";
+  EXPECT_EQ(first_difference(wyke_header, rule + " tls " + rule + "\n" + listing() + "\n" + rule + " starttls " + rule +
+                                              "\n" + listing()),
+            "")
+      << report_reason();
+  EXPECT_EQ(lines, 2 + 4 * maildrop_size);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, DovecotModes, testing::ValuesIn(dovecot_cases),

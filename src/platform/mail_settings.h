@@ -15,11 +15,16 @@
 //   password_command = secret-tool lookup ...  (instead of password)
 //   auth = user | xoauth2                      (optional; user by default)
 //   oauth_token_command = ...                  (prints an access token)
+//   name = Work                                (optional; user@host by default)
+//   check = yes | no                           (optional; yes by default)
 //
 // The file holds passwords, so it is refused while group or others may read
 // or write it. What is wrong with the file is the check's reason
 // (platform/report.h): one line on stderr while it lasts, and the tooltip.
 #pragma once
+
+#include <string>
+#include <vector>
 
 #include "platform/types.h"
 
@@ -56,7 +61,23 @@ struct mail_pop_account {
   pop_auth auth;
   char pop_password_command[mail_field_size];     // prints the password; empty: none
   char pop_oauth_token_command[mail_field_size];  // prints an access token; empty: none
+
+  // --- In the notifier's list ---
+  char pop_account_name[mail_field_size];  // what the user calls it; empty: none given
+  bool pop_skipped;                        // check = no: left out of every check
 };
+
+// An account a check includes: its index in the file and the name its part
+// of the list goes under.
+struct checked_account {
+  int32 index;
+  std::string name;  // `name`, or user@host when it has none
+};
+
+// Checks never take more accounts than this from one file: a hand-edited
+// file of thousands of [account] lines would otherwise have each check read
+// the whole file once for every one of them.
+inline constexpr std::size_t max_checked_accounts = 32;
 
 // The number of accounts in the file; 0 when it is missing, unreadable or
 // readable by others.
@@ -64,8 +85,15 @@ int32 count_pop_accounts();
 
 // Fills `account` with the account at `index` (0 is the first). Returns B_OK,
 // or a negative error: B_BAD_INDEX, B_NAME_TOO_LONG (a value of 256 bytes or
-// more), B_BAD_VALUE (a NUL byte in a value, or a security, port, fingerprint
-// or auth that means nothing), B_NOT_ALLOWED (the file's mode),
+// more), B_BAD_VALUE (a NUL byte in a value, or a security, port, fingerprint,
+// auth or check that means nothing), B_NOT_ALLOWED (the file's mode),
 // B_ENTRY_NOT_FOUND or another errno for a file that cannot be read. On error
 // the record is left cleared.
 status_t get_pop_account(mail_pop_account* account, int32 index = 0);
+
+// The accounts a check includes, in the file's order: every one but those
+// with check = no, the first max_checked_accounts of them (the rest are left
+// out with a reason). A bad value of any other key still includes the
+// account: its own check then fails with the reason. Returns the number of
+// accounts in the file, as count_pop_accounts does.
+int32 list_checked_accounts(std::vector<checked_account>& checked);
