@@ -291,3 +291,50 @@ TEST(MailSettings, SigningInKeys) {
 }
 
 }  // namespace
+
+namespace {
+
+// The accounts a check includes: their indices and heading names, in the
+// file's order, whatever else is wrong with them.
+TEST(MailSettings, AccountsACheckIncludes) {
+  using Listed = std::vector<std::pair<int32, std::string>>;
+  std::string many;
+  for (std::size_t i = 0; i <= max_checked_accounts; ++i) many += "[account]\nuser = u" + std::to_string(i) + "\n";
+  const struct {
+    const char* name;
+    std::string file;
+    Listed want;
+    const char* said;
+  } cases[] = {
+      {"user_at_host_unless_named", "[account]\nhost = h\nuser = u\n[account]\nname = Work\nname = Home\n",
+       {{0, "u@h"}, {1, "Home"}}, ""},
+      {"empty_name_is_no_name", "[account]\nhost = h\nuser = u\nname =\n", {{0, "u@h"}}, ""},
+      {"name_too_long_is_no_name", "[account]\nhost = h\nuser = u\nname = " + std::string(256, 'n') + "\n",
+       {{0, "u@h"}}, ""},
+      {"check_no_left_out", "[account]\ncheck = no\n[account]\ncheck = yes\nhost = h\n[account]\n",
+       {{1, "@h"}, {2, "@"}}, ""},
+      {"bad_check_and_bad_port_still_included", "[account]\ncheck = maybe\nport = 0\nuser = u\n", {{0, "u@"}}, ""},
+      {"no_account", "# none\n", {}, ""},
+      {"bounded", many, {}, "only the first 32 accounts of "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempConfigHome home;
+    home.write(leaf, c.file, 0600);
+    std::vector<checked_account> checked;
+    testing::internal::CaptureStderr();
+    const int32 count = list_checked_accounts(checked);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(count, count_pop_accounts());
+    EXPECT_NE(said.find(c.said), std::string::npos) << said;
+    if (c.want.empty() && *c.said != '\0') {
+      EXPECT_EQ(checked.size(), max_checked_accounts);
+      continue;
+    }
+    Listed got;
+    for (const checked_account& a : checked) got.emplace_back(a.index, a.name);
+    EXPECT_EQ(got, c.want);
+  }
+}
+
+}  // namespace
