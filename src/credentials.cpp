@@ -2,10 +2,10 @@
 
 #include <arpa/inet.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "platform/debug_log.h"
@@ -33,13 +33,18 @@ bool run(const char* key, const char* command, std::size_t max_line, int index, 
   return true;
 }
 
-// Told once per process: it stays true at every check, and the user who
-// chose it on a trusted network needs to hear it only once.
-std::atomic<bool> warned_plain_text{false};
+// Told once per account and process: it stays true at every check, and the
+// user who chose it on a trusted network needs to hear it only once; a
+// second account sent in plain text is told of its own.
+std::mutex warned_lock;
+std::set<std::string> warned_plain_text;  // user@host
 
 void warn_plain_text(const mail_pop_account& account) {
   if (account.security != pop_security::none || !crosses_network(account.pop_host)) return;
-  if (warned_plain_text.exchange(true)) return;
+  {
+    const std::lock_guard guard(warned_lock);
+    if (!warned_plain_text.insert(std::string(account.pop_name) + "@" + account.pop_host).second) return;
+  }
   std::fprintf(stderr,
                "wyke: the password for %s crosses the network to %s unencrypted; set security = tls (port 995) "
                "or security = starttls for the account in the accounts file\n",
