@@ -41,6 +41,7 @@ run tls "$build/bench/bench_tls" --benchmark_out="$raw/tls.json" --benchmark_out
   rm -f "$raw/tls.json"
 run imap "$build/bench/bench_imap" --benchmark_out="$raw/imap.json" --benchmark_out_format=json 2> >(tee "$raw/imap.err" >&2) ||
   rm -f "$raw/imap.json"
+run accounts "$build/bench/bench_accounts" --benchmark_out="$raw/accounts.json" --benchmark_out_format=json
 run secret "$build/bench/bench_secret" --benchmark_out="$raw/secret.json" --benchmark_out_format=json
 
 # The desktop figures in a network of their own, so that nothing can answer on
@@ -197,6 +198,22 @@ say("memory (VmHWM) a second after, medians of 5 launches (bench/long_list.sh). 
 say("build given as BASELINE_WYKE, measured in the same run.")
 say("")
 out.extend(line.rstrip("\n") for line in open(f"{raw}/long_list.md"))
+say("")
+
+# --- Several accounts ----------------------------------------------------------------------
+accounts = runs("accounts")[0]
+say("## Three accounts at once (bench/bench_accounts)")
+say("")
+say("Three accounts over TLS (PIPELINING offered), each its own scripted server behind its own link with a 20 ms")
+say("round trip (bench/delay_proxy.h), with 2,000, 50 and 50 messages. In each of 5 rounds the three are checked")
+say("one by one, each alone in the accounts file, then all three in one check; the figures are means over the")
+say("rounds. The servers and links run in a child process: the peak resident memory (VmHWM) is the checking")
+say("process's own, over every check of the run.")
+say("")
+say("| sum of the three alone (ms) | slowest alone (ms) | all three in one check (ms) | one check / slowest | peak resident memory (KiB) |")
+say("|---|---|---|---|---|")
+say(f"| {accounts['alone_sum_ms']:.0f} | {accounts['slowest_alone_ms']:.0f} | {accounts['together_ms']:.0f} | "
+    f"{accounts['together_ms'] / accounts['slowest_alone_ms']:.2f} | {accounts['peak_rss_kib']:,.0f} |")
 say("")
 
 # --- The POP3 client alone ---------------------------------------------------------------------

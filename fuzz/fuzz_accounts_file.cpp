@@ -2,12 +2,15 @@
 // every account and the indices just outside them, and checking what POP3
 // relies on: the count matches the indices that exist, every field is a
 // NUL-terminated text, values are trimmed single lines, and a failed lookup
-// leaves nothing behind in the record.
+// leaves nothing behind in the record; the accounts a check includes are
+// accounts of the file, in its order, bounded, none of them set to check = no.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/mail_settings.h"
 #include "require.h"
@@ -42,6 +45,7 @@ void check_account(int32 index, int32 count) {
   check_field(account.pop_password, result);
   check_field(account.pop_password_command, result);
   check_field(account.pop_oauth_token_command, result);
+  check_field(account.pop_account_name, result);
   if (result != B_OK) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(&account);
     REQUIRE(std::all_of(bytes, bytes + sizeof account, [](unsigned char b) { return b == 0; }));
@@ -55,5 +59,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int32 count = count_pop_accounts();
   REQUIRE(count >= 0);
   for (int32 index = -1; index <= count + 1; ++index) check_account(index, count);
+
+  std::vector<checked_account> checked;
+  REQUIRE(list_checked_accounts(checked) == count);
+  REQUIRE(checked.size() <= max_checked_accounts);
+  for (std::size_t i = 0; i < checked.size(); ++i) {
+    REQUIRE(checked[i].index >= 0 && checked[i].index < count);
+    REQUIRE(i == 0 || checked[i].index > checked[i - 1].index);
+    REQUIRE(checked[i].name.find('\n') == std::string::npos && !checked[i].name.empty());
+    mail_pop_account account;
+    if (get_pop_account(&account, checked[i].index) == B_OK) REQUIRE(!account.pop_skipped);
+  }
   return 0;
 }

@@ -2,9 +2,10 @@
 
 #include <arpa/inet.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <string>
 
 #include "platform/debug_log.h"
@@ -18,7 +19,13 @@ bool fail(int index, const std::string& reason) {
   return false;
 }
 
+// Accounts checked at the same time take turns at their commands: a desktop
+// keyring that asks the user to unlock it asks once, not once per account.
+std::mutex one_command_at_a_time;
+
+// Runs on the thread of the account's check.
 bool run(const char* key, const char* command, std::size_t max_line, int index, SecretText& secret) {
+  const std::lock_guard turn(one_command_at_a_time);
   debug_note(std::string("running the ") + key + " of account " + std::to_string(index));
   HelperOutput output = run_helper_command(command, max_line);
   if (!output.ok) return fail(index, std::string("the ") + key + " " + output.failure);
@@ -26,13 +33,18 @@ bool run(const char* key, const char* command, std::size_t max_line, int index, 
   return true;
 }
 
-// Told once per process: it stays true at every check, and the user who
-// chose it on a trusted network needs to hear it only once.
-std::atomic<bool> warned_plain_text{false};
+// Told once per account and process: it stays true at every check, and the
+// user who chose it on a trusted network needs to hear it only once; a
+// second account sent in plain text is told of its own.
+std::mutex warned_lock;
+std::set<std::string> warned_plain_text;  // user@host
 
 void warn_plain_text(const mail_pop_account& account) {
   if (account.security != pop_security::none || !crosses_network(account.pop_host)) return;
-  if (warned_plain_text.exchange(true)) return;
+  {
+    const std::lock_guard guard(warned_lock);
+    if (!warned_plain_text.insert(std::string(account.pop_name) + "@" + account.pop_host).second) return;
+  }
   std::fprintf(stderr,
                "wyke: the password for %s crosses the network to %s unencrypted; set security = tls (port 995) "
                "or security = starttls for the account in the accounts file\n",

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "account_check.h"
+#include "every_account.h"
 #include "gui/alert.h"
 #include "gui/font.h"
 #include "gui/message.h"
@@ -203,9 +203,9 @@ void WykeView::CheckNow(const settings_snapshot& settings) {
 int WykeView::checkmail(const std::vector<std::string>& headers) {
   report_begin();
   wyke_header = "";
-  account_outcome outcome = check_account(0, headers);
-  wyke_header = std::move(outcome.text);
-  return outcome.lines;
+  int lines = 0;
+  wyke_header = notifier_text(check_every_account(headers), lines);
+  return lines;
 }
 
 bool WykeView::header_check(const std::string& p, const std::vector<std::string>& headers) {

@@ -116,9 +116,10 @@ class WykeView : public BView {
   // the application's thread at start-up.
   void CheckNow(const settings_snapshot& settings);
 
-  // One POP3 session with account 0 that rebuilds wyke_header from the header
-  // lines beginning with one of `headers`, or sets it to the failure or
-  // no-mail text. Returns its line count. Touches no window, view or
+  // One check of every account the accounts file includes (every_account.h)
+  // that rebuilds wyke_header from the header lines beginning with one of
+  // `headers`, or the failure or no-mail texts; with several accounts, each
+  // under its heading. Returns its line count. Touches no window, view or
   // setting: any thread may call it, with or without an application.
   static int checkmail(const std::vector<std::string>& headers);
   // True when `p` begins with one of `headers` (field names in any case; an empty

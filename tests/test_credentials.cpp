@@ -139,20 +139,25 @@ TEST(PlainText, WhichHostsAreOffThisMachine) {
 TEST_F(Credentials, PlainTextOffThisMachineIsToldOnce) {
   struct Step {
     std::string security;
+    std::string user;
     bool warned;
   };
-  const std::vector<Step> steps = {{"tls", false}, {"none", true}, {"none", false}};
+  // A second account in plain text is told of its own.
+  const std::vector<Step> steps = {
+      {"tls", "alice", false}, {"none", "alice", true}, {"none", "alice", false}, {"none", "bob", true}};
   for (const Step& step : steps) {
     SCOPED_TRACE(step.security);
     // TEST-NET-1: no route from the test's private network, so the check ends at once.
     home.write("Mail/accounts",
-               "[account]\nhost = 192.0.2.1\nuser = alice\npassword = secret\nsecurity = " + step.security + "\n",
+               "[account]\nhost = 192.0.2.1\nuser = " + step.user + "\npassword = secret\nsecurity = " +
+                   step.security + "\n",
                0600);
     testing::internal::CaptureStderr();
     WykeView::checkmail({"From:"});
     const std::string said = testing::internal::GetCapturedStderr();
-    const std::string warning = "wyke: the password for alice crosses the network to 192.0.2.1 unencrypted; set "
-                                "security = tls (port 995) or security = starttls";
+    const std::string warning = "wyke: the password for " + step.user +
+                                " crosses the network to 192.0.2.1 unencrypted; set security = tls (port 995) or "
+                                "security = starttls";
     EXPECT_EQ(said.find(warning) != std::string::npos, step.warned) << said;
     EXPECT_EQ(wyke_header, "Error");
   }

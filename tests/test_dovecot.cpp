@@ -88,12 +88,11 @@ class Dovecot : public testing::Test {
   }
   void TearDown() override { wyke_header.clear(); }
 
-  void write_account(const std::string& keys) {
-    home.write("Mail/accounts",
-               std::string("[account]\nhost = ") + wyke_test::test_host_name + "\nuser = " + DovecotServer::user +
-                   "\npassword = " + DovecotServer::password + "\n" + keys,
-               0600);
+  static std::string account(const std::string& keys) {
+    return std::string("[account]\nhost = ") + wyke_test::test_host_name + "\nuser = " + DovecotServer::user +
+           "\npassword = " + DovecotServer::password + "\n" + keys;
   }
+  void write_account(const std::string& keys) { home.write("Mail/accounts", account(keys), 0600); }
 
   // What the server logged since the test began, once it has logged the
   // end of a session (after the check returns, a moment later).
@@ -178,6 +177,20 @@ TEST_P(DovecotModes, ChecksTheMaildrop) {
       EXPECT_NE(report_reason().find(server->fingerprint()), std::string::npos) << report_reason();
     }
   }
+}
+
+// Two accounts of the one server at once, one over each mode, each listed
+// whole under its heading.
+TEST_F(Dovecot, TwoAccountsAtOnce) {
+  home.write("Mail/accounts",
+             account("name = tls\nsecurity = tls\ncafile = " + server->ca_file() + "\n") +
+                 account("name = stls\nsecurity = starttls\nfingerprint = " + server->fingerprint() + "\n"),
+             0600);
+  const int lines = WykeView::checkmail(default_headers);
+  const std::string rule = "\u2500\u2500";
+  const std::string want = rule + " tls " + rule + "\n" + listing() + "\n" + rule + " stls " + rule + "\n" + listing();
+  EXPECT_EQ(first_difference(wyke_header, want), "") << report_reason();
+  EXPECT_EQ(lines, 2 + 4 * maildrop_size);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, DovecotModes, testing::ValuesIn(dovecot_cases),

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -170,6 +171,11 @@ status_t store_protocol(mail_pop_account& account, std::string_view value) {
   return store_choice<mail_protocol, &mail_pop_account::protocol>(account, value, words);
 }
 
+status_t store_check(mail_pop_account& account, std::string_view value) {
+  static constexpr std::pair<std::string_view, bool> words[] = {{"yes", false}, {"no", true}};
+  return store_choice<bool, &mail_pop_account::pop_skipped>(account, value, words);
+}
+
 status_t store_port(mail_pop_account& account, std::string_view value) {
   unsigned port = 0;
   const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), port);
@@ -214,7 +220,17 @@ constexpr Field fields[] = {
     {"oauth_token_command", store_text<&mail_pop_account::pop_oauth_token_command>, nul_byte},
     {"protocol", store_protocol, "must be pop3 or imap"},
     {"mailbox", store_text<&mail_pop_account::mailbox>, nul_byte},
+    {"name", store_text<&mail_pop_account::pop_account_name>, nul_byte},
+    {"check", store_check, "must be yes or no"},
 };
+
+// What the list of accounts to check needs of each; the secrets stay unread.
+constexpr std::string_view listing_keys[] = {"host", "user", "name", "check"};
+
+std::string name_of(const mail_pop_account& account) {
+  if (account.pop_account_name[0] != '\0') return account.pop_account_name;
+  return std::string(account.pop_name) + "@" + account.pop_host;
+}
 
 }  // namespace
 
@@ -254,4 +270,33 @@ status_t get_pop_account(mail_pop_account* account, int32 index) {
   }
   if (result != B_OK) explicit_bzero(account, sizeof *account);
   return result;
+}
+
+int32 list_checked_accounts(std::vector<checked_account>& checked) {
+  checked.clear();
+  std::string path, text;
+  int32 count = 0;
+  if (read_accounts(path, text) == B_OK) {
+    // Accounts come one after another: one record at a time is enough.
+    mail_pop_account record{};
+    int32 current = 0;
+    const auto finish = [&] {
+      if (!record.pop_skipped && checked.size() < max_checked_accounts)
+        checked.push_back({current, name_of(record)});
+      else if (!record.pop_skipped)
+        report_failure("only the first " + std::to_string(max_checked_accounts) + " accounts of " + path +
+                       " are checked");
+      record = mail_pop_account{};
+      ++current;
+    };
+    count = scan_accounts(text, [&](int32 at, std::string_view key, std::string_view value) {
+      while (current < at) finish();
+      if (std::find(std::begin(listing_keys), std::end(listing_keys), key) == std::end(listing_keys)) return;
+      for (const Field& field : fields)
+        if (key == field.key) field.store(record, value);
+    });
+    while (current < count) finish();
+  }
+  wipe_secret(text);
+  return count;
 }

@@ -17,6 +17,8 @@
 //   oauth_token_command = ...                  (prints an access token)
 //   protocol = pop3 | imap                     (optional; pop3 by default)
 //   mailbox = INBOX                            (optional; IMAP's folder to list)
+//   name = Work                                (optional; user@host by default)
+//   check = yes | no                           (optional; yes by default)
 //
 // The file holds passwords, so it is refused while group or others may read
 // or write it. What is wrong with the file is the check's reason
@@ -24,6 +26,8 @@
 #pragma once
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "platform/types.h"
 
@@ -70,7 +74,22 @@ struct mail_pop_account {
   // --- What is listed ---
   mail_protocol protocol;
   char mailbox[mail_field_size];  // IMAP's mailbox, UTF-8; empty: INBOX
+  // --- In the notifier's list ---
+  char pop_account_name[mail_field_size];  // what the user calls it; empty: none given
+  bool pop_skipped;                        // check = no: left out of every check
 };
+
+// An account a check includes: its index in the file and the name its part
+// of the list goes under.
+struct checked_account {
+  int32 index;
+  std::string name;  // `name`, or user@host when it has none
+};
+
+// Checks never take more accounts than this from one file: a hand-edited
+// file of thousands of [account] lines would otherwise have each check read
+// the whole file once for every one of them.
+inline constexpr std::size_t max_checked_accounts = 32;
 
 // The number of accounts in the file; 0 when it is missing, unreadable or
 // readable by others.
@@ -78,8 +97,8 @@ int32 count_pop_accounts();
 
 // Fills `account` with the account at `index` (0 is the first). Returns B_OK,
 // or a negative error: B_BAD_INDEX, B_NAME_TOO_LONG (a value of 256 bytes or
-// more), B_BAD_VALUE (a NUL byte in a value, or a security, port, fingerprint
-// auth or protocol that means nothing), B_NOT_ALLOWED (the file's mode),
+// more), B_BAD_VALUE (a NUL byte in a value, or a security, port, fingerprint,
+// auth, protocol or check that means nothing), B_NOT_ALLOWED (the file's mode),
 // B_ENTRY_NOT_FOUND or another errno for a file that cannot be read. On error
 // the record is left cleared.
 status_t get_pop_account(mail_pop_account* account, int32 index = 0);
@@ -92,3 +111,10 @@ struct AccountRecord {
   AccountRecord& operator=(const AccountRecord&) = delete;
   ~AccountRecord() { explicit_bzero(&account, sizeof account); }
 };
+
+// The accounts a check includes, in the file's order: every one but those
+// with check = no, the first max_checked_accounts of them (the rest are left
+// out with a reason). A bad value of any other key still includes the
+// account: its own check then fails with the reason. Returns the number of
+// accounts in the file, as count_pop_accounts does.
+int32 list_checked_accounts(std::vector<checked_account>& checked);

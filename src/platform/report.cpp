@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <mutex>
 #include <set>
+#include <utility>
 
 namespace {
 
@@ -18,6 +19,8 @@ Reports& reports() {
   return instance;
 }
 
+thread_local ReportScope* scope = nullptr;
+
 }  // namespace
 
 void report_begin() {
@@ -29,15 +32,28 @@ void report_begin() {
 }
 
 void report_failure(const std::string& reason) {
+  const std::string told = scope == nullptr ? reason : scope->name_ + ": " + reason;
+  if (scope != nullptr && scope->kept_.empty()) scope->kept_ = told;
   Reports& r = reports();
   const std::lock_guard guard(r.lock);
-  if (r.kept.empty()) r.kept = reason;
-  if (!r.current.insert(reason).second || r.previous.count(reason) != 0) return;
-  std::fprintf(stderr, "wyke: %s\n", reason.c_str());
+  if (scope == nullptr && r.kept.empty()) r.kept = told;
+  if (!r.current.insert(told).second || r.previous.count(told) != 0) return;
+  std::fprintf(stderr, "wyke: %s\n", told.c_str());
 }
 
 std::string report_reason() {
+  if (scope != nullptr) return scope->kept_;
   Reports& r = reports();
   const std::lock_guard guard(r.lock);
   return r.kept;
 }
+
+void report_keep(std::string reason) {
+  Reports& r = reports();
+  const std::lock_guard guard(r.lock);
+  r.kept = std::move(reason);
+}
+
+ReportScope::ReportScope(std::string name) : name_(std::move(name)) { scope = this; }
+
+ReportScope::~ReportScope() { scope = nullptr; }

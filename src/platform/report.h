@@ -7,7 +7,9 @@
 // A reason goes to stderr once while it persists: a server that stays down
 // all day gives one line, not one per check, and the line comes again once
 // a check has gone by without it. Every function is safe from any thread;
-// the check itself runs on the notifier window's thread.
+// the check itself runs on the notifier window's thread, and with several
+// accounts each account's part on a thread of its own, inside a
+// ReportScope.
 #pragma once
 
 #include <string>
@@ -21,4 +23,27 @@ void report_begin();
 void report_failure(const std::string& reason);
 
 // The reason kept for the running or last check; empty when it had none.
+// Inside a ReportScope, the reason kept by that scope.
 std::string report_reason();
+
+// Replaces the reason kept for the check: what a check of several accounts
+// tells, once every account has answered.
+void report_keep(std::string reason);
+
+// One account's part of a check, on the thread that makes it: while it
+// lives, what this thread reports is told with the account's name in front
+// ("work: ..."), and the first such reason is kept by the scope, not by the
+// check. Scopes do not nest.
+class ReportScope {
+ public:
+  explicit ReportScope(std::string name);
+  ~ReportScope();
+  ReportScope(const ReportScope&) = delete;
+  ReportScope& operator=(const ReportScope&) = delete;
+
+ private:
+  friend void report_failure(const std::string& reason);
+  friend std::string report_reason();
+  std::string name_;
+  std::string kept_;
+};
