@@ -6,6 +6,8 @@
 #include "gui/alert.h"
 #include "gui/font.h"
 #include "gui/message.h"
+#include "gui/notification.h"
+#include "news_text.h"
 #include "platform/network_cancel.h"
 #include "platform/report.h"
 #include "wykesub.h"
@@ -15,15 +17,18 @@ int fontsize = 0;
 int checkmail_timer = 0;
 int closewindow_timer = 0;
 std::vector<std::string> show_header;
+bool notify_new_mail = true;
+bool notify_in_file = false;
 std::mutex settings_lock;
 std::atomic<bool> f_config{true};
 
 int time_count = 0;
 std::string wyke_header;
+account_outcome last_outcome;
 
 settings_snapshot snapshot_settings() {
   std::lock_guard lock(settings_lock);
-  return {fontsize, checkmail_timer, closewindow_timer, show_header};
+  return {fontsize, checkmail_timer, closewindow_timer, show_header, notify_new_mail};
 }
 
 int check_interval(int seconds) { return seconds > 0 ? seconds : default_checktime; }
@@ -80,6 +85,25 @@ void show_text(BWindow* window, BTextView* contents, int headers_num, int points
   contents->SetToolTip(report_reason().c_str());
 }
 
+// --- Telling of news ----------------------------------------------------------------
+
+// One desktop notification for what the check found new, replacing the one
+// before; a click on it brings the notifier back. Nothing new: none.
+void tell_news(const news& found) {
+  const notice_text text = describe(found);
+  if (text.summary.empty()) return;
+  BNotification notification(B_INFORMATION_NOTIFICATION);
+  notification.SetGroup("Wyke");
+  notification.SetTitle(text.summary);
+  notification.SetContent(text.body);
+  notification.SetMessageID("new mail");
+  notification.SetIconName("wyke");
+  notification.SetCategory("email.arrived");
+  notification.SetDesktopEntry("wyke");
+  notification.SetOnClickMessage(BMessage(msg_show_notifier));
+  notification.Send();
+}
+
 }  // namespace
 
 // --- The application -------------------------------------------------------------
@@ -104,6 +128,11 @@ void Wyke::AboutRequested() {
       ->Go();
 }
 
+void Wyke::MessageReceived(BMessage* message) {
+  if (message->what != msg_show_notifier) return BApplication::MessageReceived(message);
+  if (BWindow* notifier = WindowAt(0)) notifier->PostMessage(msg_show_notifier);
+}
+
 // --- The window ---------------------------------------------------------------------
 
 WykeWin::WykeWin(BRect frame, const char* title, window_type type, uint32 flags, uint32 workspaces)
@@ -120,6 +149,11 @@ WykeWin::~WykeWin() = default;
 void WykeWin::Quit() {
   be_app->PostMessage(B_QUIT_REQUESTED, be_app, nullptr);
   BWindow::Quit();
+}
+
+void WykeWin::MessageReceived(BMessage* message) {
+  if (message->what != msg_show_notifier) return BWindow::MessageReceived(message);
+  Minimize(false);
 }
 
 // --- The background view --------------------------------------------------------------
@@ -154,6 +188,9 @@ void WykeView::Pulse() {
   const bigtime_t time = window->PulseRate();
   window->SetPulseRate(0);
   const int headers_num = checkmail(settings.show_header);
+  // Remembered whether told or not: turned on later, it tells only news.
+  const news found = news_.update(0, last_outcome);
+  if (settings.notify_new_mail) tell_news(found);
   const bool status = window->IsActive();
   show_text(window, static_cast<BTextView*>(ChildAt(0)), headers_num, settings.fontsize);
   window->Minimize(false);
@@ -165,9 +202,9 @@ void WykeView::Pulse() {
 int WykeView::checkmail(const std::vector<std::string>& headers) {
   report_begin();
   wyke_header = "";
-  account_outcome outcome = check_account(0, headers);
-  wyke_header = std::move(outcome.text);
-  return outcome.lines;
+  last_outcome = check_account(0, headers);
+  wyke_header = std::move(last_outcome.text);
+  return last_outcome.lines;
 }
 
 bool WykeView::header_check(const std::string& p, const std::vector<std::string>& headers) {

@@ -12,6 +12,7 @@
 #include "gui/view.h"
 #include "gui/window.h"
 #include "listing.h"
+#include "news.h"
 
 // --- Settings (meaning and defaults: wykesub.h) -------------------------------
 
@@ -19,8 +20,10 @@ extern int fontsize;           // points
 extern int checkmail_timer;    // seconds between checks ("checktime")
 extern int closewindow_timer;  // seconds after a check until minimized ("closetime")
 extern std::vector<std::string> show_header;  // header prefixes to show, in order
+extern bool notify_new_mail;   // a desktop notification for news ("notify")
+extern bool notify_in_file;    // "notify" was in the file, so a save writes it back
 
-// Guards the four settings above: every writer stores them under it, and the
+// Guards the settings above: every writer stores them under it, and the
 // check cycle copies them under it, so that a settings window saving while a
 // check runs (a second one may be open) never tears them.
 extern std::mutex settings_lock;
@@ -29,12 +32,13 @@ extern std::mutex settings_lock;
 // and by settings windows' threads, hence atomic.
 extern std::atomic<bool> f_config;
 
-// The four settings as one tick sees them.
+// The settings as one tick sees them.
 struct settings_snapshot {
   int fontsize;
   int checkmail_timer;
   int closewindow_timer;
   std::vector<std::string> show_header;
+  bool notify_new_mail;
 };
 // Copies them together under settings_lock. Any thread.
 settings_snapshot snapshot_settings();
@@ -48,6 +52,12 @@ int check_interval(int seconds);
 
 extern int time_count;            // ticks since the last check ended
 extern std::string wyke_header;   // the notifier text: UTF-8, lines joined by "\n"
+// The last check's outcome for account 0, its text moved into wyke_header.
+extern account_outcome last_outcome;
+
+// Posted to the application when the user clicks a notification: the
+// notifier window comes back.
+inline constexpr uint32 msg_show_notifier = message_code("wksh");
 
 // --- The application ---------------------------------------------------------
 
@@ -61,6 +71,8 @@ class Wyke : public BApplication {
   void ReadyToRun() override;
   // A one-line notice in an alert that does not wait.
   void AboutRequested() override;
+  // msg_show_notifier: passed on to the notifier window.
+  void MessageReceived(BMessage* message) override;
 };
 
 // --- The notifier window and its views ------------------------------------------
@@ -72,6 +84,8 @@ class WykeWin : public BWindow {
   ~WykeWin() override;
   // Closing the notifier ends the program: the application is asked to quit.
   void Quit() override;
+  // msg_show_notifier restores the window, leaving the focus where it is.
+  void MessageReceived(BMessage* message) override;
 };
 
 // "content": ticks once a second and runs the check cycle. Its first child
@@ -83,8 +97,9 @@ class WykeView : public BView {
   ~WykeView() override;
 
   // One tick: counts, minimizes on the closing tick, and on the tick after
-  // the interval runs a check and shows its result sized to the text. The
-  // window's thread; once on the application's thread at start-up.
+  // the interval runs a check, tells of its news with a desktop
+  // notification and shows its result sized to the text. The window's
+  // thread; once on the application's thread at start-up.
   void Pulse() override;
 
   // One POP3 session with account 0 that rebuilds wyke_header from the header
@@ -95,6 +110,9 @@ class WykeView : public BView {
   // True when `p` begins with one of `headers` (field names in any case; an empty
   // entry matches every line).
   static bool header_check(const std::string& p, const std::vector<std::string>& headers);
+
+ private:
+  NewsTracker news_;  // what this notifier has told of
 };
 
 // "contents": the notifier text, neither editable nor selectable.
