@@ -10,7 +10,7 @@ PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev libxcb1-
             fonts-dejavu-core fonts-ipafont-gothic python3 iproute2 x11-apps \
             libssl-dev openssl dovecot-core dovecot-pop3d ccache \
             librsvg2-bin dpkg-dev fakeroot file lintian desktop-file-utils \
-            appstream man-db groff-base
+            appstream man-db groff-base dbus
 
 .PHONY: deps build test demo run bench fuzz sanitize package package-check clean
 

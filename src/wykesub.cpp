@@ -15,6 +15,7 @@
 #include "gui/controls.h"
 #include "gui/list_view.h"
 #include "gui/text_view.h"
+#include "platform/ascii.h"
 #include "platform/regular_file.h"
 #include "platform/storage.h"
 #include "platform/temporary_file.h"
@@ -100,8 +101,10 @@ void parse_line(const std::string& line) {
     std::string word = first_word(value);
     if (!word.empty() && fits_saved_line(word)) show_header.push_back(std::move(word));
   } else if (key == "notify") {
-    // Only "no" turns it off: a word mistyped keeps the notifications.
-    notify_new_mail = first_word(value) != "no";
+    // Only "no" (in any case) turns it off: a word mistyped keeps them.
+    std::string word = first_word(value);
+    to_ascii_lower(word);
+    notify_new_mail = word != "no";
     notify_in_file = true;
   }
 }
