@@ -41,25 +41,23 @@ std::string read_line(int fd, std::chrono::milliseconds limit) {
 
 }  // namespace
 
-bool SessionBus::start() {
+SessionBus::SessionBus() {
   const std::string daemon = find_program("dbus-daemon");
-  if (daemon.empty()) {
-    error_ = "no dbus-daemon (Debian package dbus)";
-    return false;
-  }
   char dir[] = "/tmp/wyke-bus.XXXXXX";
-  dir_ = mkdtemp(dir);
+  int out[2];
+  if (daemon.empty() || mkdtemp(dir) == nullptr || pipe(out) != 0) {
+    error_ = "no dbus-daemon (Debian package dbus) or no temporary folder";
+    return;
+  }
+  dir_ = dir;
   std::ofstream(dir_ + "/bus.conf") << "<busconfig><type>session</type><listen>unix:path=" << dir_
                                     << "/socket</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                                       "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-                                       "<allow own=\"*\"/></policy></busconfig>\n";
-  int out[2];
-  if (pipe(out) != 0) return false;
+                                       "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/>"
+                                       "</policy></busconfig>\n";
   const std::string config = "--config-file=" + dir_ + "/bus.conf", print = "--print-address=" + std::to_string(out[1]);
   pid_ = fork();
   if (pid_ == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlives a crashed test
-    close(out[0]);
+    prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlives a crashed test
     execl(daemon.c_str(), daemon.c_str(), "--nofork", config.c_str(), print.c_str(), nullptr);
     _exit(127);
   }
@@ -67,11 +65,9 @@ bool SessionBus::start() {
   address_ = read_line(out[0], std::chrono::seconds(10));
   close(out[0]);
   if (address_.empty()) error_ = "dbus-daemon gave no address within 10 s";
-  return !address_.empty();
 }
 
 SessionBus::~SessionBus() {
-  // It keeps nothing worth a clean end, and SIGKILL's end is not waited out.
   if (pid_ > 0) {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
@@ -91,7 +87,7 @@ class NotificationService::Object : public QDBusVirtualObject {
     note.id = note.replaces != 0 ? note.replaces : ++last_id;
     notes.push_back(note);
     changed.notify_all();
-    if (answering) connection.send(message.createReply(QVariant::fromValue(note.id)));
+    connection.send(message.createReply(QVariant::fromValue(note.id)));
     return true;
   }
   QString introspect(const QString&) const override { return {}; }
@@ -99,7 +95,6 @@ class NotificationService::Object : public QDBusVirtualObject {
   mutable std::mutex mutex;
   mutable std::condition_variable changed;
   std::vector<recorded_note> notes;
-  bool answering = true;
   uint last_id = 0;
 };
 
@@ -120,11 +115,6 @@ NotificationService::~NotificationService() {
 
 bool NotificationService::take_name() { return connection_.registerService(notifications); }
 void NotificationService::give_up_name() { connection_.unregisterService(notifications); }
-
-void NotificationService::answer(bool yes) {
-  std::lock_guard lock(object_->mutex);
-  object_->answering = yes;
-}
 
 std::vector<recorded_note> NotificationService::notes() const {
   std::lock_guard lock(object_->mutex);

@@ -1,31 +1,27 @@
-// A session bus of the test's own (Debian's dbus-daemon, its own
-// configuration: no service is ever started for it) and a notification
-// service on it that records each Notify call, as a desktop's would.
+// A session bus of the test's own (dbus-daemon with a configuration that
+// starts no service) and a notification service on it that records each
+// Notify call, as a desktop's would.
 #pragma once
 
+#include <sys/types.h>
+
 #include <QDBusConnection>
-#include <QString>
 #include <QStringList>
 #include <QThread>
 #include <QVariantMap>
 #include <chrono>
 #include <memory>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace wyke_test {
 
 class SessionBus {
  public:
-  SessionBus() = default;
-  ~SessionBus();  // ends the daemon by its process id
-  SessionBus(const SessionBus&) = delete;
-  SessionBus& operator=(const SessionBus&) = delete;
-
-  // Starts dbus-daemon and waits (bounded) for its address. False with the
-  // reason in error().
-  bool start();
+  // Starts dbus-daemon, waiting (bounded) for its address; address() stays
+  // empty and error() says why when it cannot.
+  SessionBus();
+  ~SessionBus();  // SIGKILL: it keeps nothing worth a clean end
   const std::string& address() const { return address_; }
   const std::string& error() const { return error_; }
 
@@ -39,24 +35,20 @@ struct recorded_note {
   uint replaces = 0;
   QStringList actions;
   QVariantMap hints;
-  uint id = 0;  // what the service answered
+  uint id = 0;  // the service's answer
 };
 
 class NotificationService {
  public:
   explicit NotificationService(const std::string& bus_address);
   ~NotificationService();
-
   // Owns org.freedesktop.Notifications on the bus, or gives it up.
   bool take_name();
   void give_up_name();
-  // False: calls are recorded and never answered, as by a service that hangs.
-  void answer(bool yes);
   std::vector<recorded_note> notes() const;
-  // True once a note with this summary came after the first `from` notes,
-  // false after `timeout`.
+  // True once a note with `summary` came after the first `from`, false after `timeout`.
   bool wait_for_note(const QString& summary, std::size_t from, std::chrono::milliseconds timeout) const;
-  // The user clicks note `id`: ActionInvoked with "default".
+  // The user clicks note `id`.
   void click(uint id);
 
  private:
