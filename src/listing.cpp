@@ -109,10 +109,9 @@ listed_message MessageListing::finish() {
   return message_;
 }
 
-// The first of each field a listed_message holds counts; a message that
-// carries two has a header no mail system writes.
-// A kept field is decoded once: the listed_message takes its value from the
-// shown line.
+// The first of each field a listed_message holds counts (a header with two
+// is one no mail system writes). A kept field is decoded once: the
+// listed_message takes its value from the shown line.
 void MessageListing::end_field() {
   std::string shown;
   if (print_) {

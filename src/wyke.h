@@ -104,7 +104,8 @@ class WykeView : public BView {
 
   // One POP3 session with account 0 that rebuilds wyke_header from the header
   // lines beginning with one of `headers`, or sets it to the failure or
-  // no-mail text. Returns its line count. Touches no window, view or
+  // no-mail text, keeping the rest of the outcome in last_outcome. Returns
+  // its line count. Touches no window, view or
   // setting: any thread may call it, with or without an application.
   static int checkmail(const std::vector<std::string>& headers);
   // True when `p` begins with one of `headers` (field names in any case; an empty
