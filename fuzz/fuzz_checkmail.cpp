@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to a whole mail check as everything the server says,
 // and checks what the notifier would show: the count matches the lines of
-// the text, and the text stays within what the server sent can explain.
+// the text, and the text stays within what the server sent can explain;
+// what it remembers of each message and tells of it stays bounded and safe.
 //
 // The first byte also picks the account's security and sign-in. The secured exchanges
 // (CAPA, STLS, pipelined TOPs) run over the plain transport here, with a
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "platform/sockets.h"
+#include "news_text.h"
 #include "pop3.h"
 #include "pop3_peer.h"
 #include "require.h"
@@ -87,5 +89,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Each shown field comes from at least one line the server sent, and a
   // decoded word is never longer than its conversion area allows.
   REQUIRE(wyke_header.size() <= 256 * answer.size() + 64);
+  // What the check remembers of each message is bounded whatever the
+  // server sent, and a notification's body carries none of its markup.
+  for (const account_part& part : last_parts) {
+    const account_outcome& outcome = part.outcome;
+    for (const listed_message& message : outcome.messages) {
+      REQUIRE(!message.identity.empty() && message.identity.size() <= max_identity_bytes + 16);
+      REQUIRE(message.from.size() <= max_listed_field_bytes && message.subject.size() <= max_listed_field_bytes);
+    }
+    const notice_text told = describe(NewsTracker().update(0, outcome));
+    REQUIRE(told.summary.empty() == outcome.messages.empty());
+    REQUIRE(told.body.find('<') == std::string::npos && told.body.find('>') == std::string::npos);
+  }
   return 0;
 }

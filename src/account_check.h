@@ -27,6 +27,9 @@ struct account_outcome {
   bool listed = false;
   // Every message listed, in the order shown.
   std::vector<listed_message> messages;
+  // The listing holds every message the server counted: none was left out
+  // by a cut, a bound or a failed command.
+  bool complete = false;
 };
 
 // Checks the account at `index` of the accounts file, keeping the header

@@ -1,6 +1,7 @@
 #include "listing.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "mimetool.h"
 #include "platform/ascii.h"
@@ -11,18 +12,61 @@ namespace {
 
 bool starts_with_space_or_tab(const std::string& p) { return !p.empty() && (p[0] == ' ' || p[0] == '\t'); }
 
+<<<<<<< HEAD
+=======
+// A line ends in CR LF; one cut short by a closed connection ends where it
+// stopped and counts as whole.
+void strip_line_end(std::string& p) {
+  if (!p.empty() && p.back() == '\n') p.pop_back();
+  if (!p.empty() && p.back() == '\r') p.pop_back();
+}
+
+bool begins_with(std::string_view line, std::string_view prefix) {
+  const auto same_letter = [](char a, char b) { return ascii_lower(a) == ascii_lower(b); };
+  return line.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), line.begin(), same_letter);
+}
+
+// FNV-1a, 64 bits: stable from one run to the next, which is all a message's
+// name in memory needs. A server that makes two headers collide only hides
+// its own news.
+constexpr std::uint64_t digest_start = 14695981039346656037ull;
+std::uint64_t digest_more(std::uint64_t digest, std::string_view bytes) {
+  for (const unsigned char c : bytes) digest = (digest ^ c) * 1099511628211ull;
+  return digest;
+}
+
+// The value of a field, its name, colon and blanks at both ends left out.
+std::string field_value(const std::string& field) {
+  const std::string::size_type colon = field.find(':');
+  const std::string::size_type start = field.find_first_not_of(" \t", colon + 1);
+  if (start == std::string::npos) return "";
+  return field.substr(start, field.find_last_not_of(" \t") + 1 - start);
+}
+
+// A shown field cut to max_listed_field_bytes on a character's first byte.
+std::string bounded(std::string shown) {
+  if (shown.size() <= max_listed_field_bytes) return shown;
+  const char* const ellipsis = "\u2026";
+  std::string::size_type end = max_listed_field_bytes - std::char_traits<char>::length(ellipsis);
+  while (end > 0 && (static_cast<unsigned char>(shown[end]) & 0xC0) == 0x80) --end;
+  shown.resize(end);
+  return shown + ellipsis;
+}
+
+>>>>>>> i23
 }  // namespace
 
 bool field_wanted(std::string_view line, const std::vector<std::string>& headers) {
-  const auto same_letter = [](char a, char b) { return ascii_lower(a) == ascii_lower(b); };
-  for (const std::string& entry : headers)
-    if (line.size() >= entry.size() && std::equal(entry.begin(), entry.end(), line.begin(), same_letter))
-      return true;
-  return false;
+  return std::any_of(headers.begin(), headers.end(), [line](const std::string& entry) { return begins_with(line, entry); });
 }
 
 MessageListing::MessageListing(const std::vector<std::string>& headers, std::string& text, int& lines)
-    : headers_(headers), text_(text), lines_(lines), text_before_(text.size()), lines_before_(lines) {}
+    : headers_(headers),
+      text_(text),
+      lines_(lines),
+      text_before_(text.size()),
+      lines_before_(lines),
+      digest_(digest_start) {}
 
 bool MessageListing::add(std::string p) {
   read_ += p.size();
@@ -32,39 +76,89 @@ bool MessageListing::add(std::string p) {
     print_ = false;
     return false;
   }
+<<<<<<< HEAD
   // One cut short by a closed connection counts as whole.
   p.resize(without_line_end(p).size());
   if (print_ && starts_with_space_or_tab(p)) {
+=======
+  strip_line_end(p);
+  digest_ = digest_more(digest_more(digest_, p), "\n");
+  if (starts_with_space_or_tab(p) && (print_ || own_ != own_field::none)) {
+>>>>>>> i23
     // A line of blanks alone adds nothing.
-    if (p.find_first_not_of(" \t") != std::string::npos) field_ += p;
+    if (p.find_first_not_of(" \t") == std::string::npos) return true;
+    // A kept field gathers into field_ alone.
+    (print_ ? field_ : own_value_) += p;
     return true;
   }
-  show_field();
+  end_field();
+  own_ = begins_with(p, "Message-ID:") ? own_field::message_id
+         : begins_with(p, "From:")     ? own_field::from
+         : begins_with(p, "Subject:")  ? own_field::subject
+                                       : own_field::none;
   print_ = field_wanted(p, headers_);
-  if (!print_) return true;
+  if (!print_) {
+    if (own_ != own_field::none) own_value_ = std::move(p);
+    return true;
+  }
   if (lines_ > 0) text_ += "\n";
   field_ = std::move(p);
   ++lines_;
   return true;
 }
 
-void MessageListing::finish() {
-  show_field();
+listed_message MessageListing::finish() {
+  end_field();
   print_ = false;
+  own_ = own_field::none;
+  if (message_.identity.empty()) {
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(digest_));
+    message_.identity = std::string("header digest ") + hex;
+  }
+  return message_;
 }
 
-void MessageListing::show_field() {
-  if (print_) text_ += shown_field(decode_header(field_));
+// The first of each field a listed_message holds counts (a header with two
+// is one no mail system writes). A kept field is decoded once: the
+// listed_message takes its value from the shown line.
+void MessageListing::end_field() {
+  std::string shown;
+  if (print_) {
+    shown = shown_field(decode_header(field_));
+    text_ += shown;
+  }
+  const std::string& field = print_ ? field_ : own_value_;
+  const auto shown_value = [&] {
+    return bounded(print_ ? field_value(shown) : shown_field(decode_header(field_value(field))));
+  };
+  switch (own_) {
+    case own_field::none:
+      return;
+    case own_field::message_id:
+      if (message_.identity.empty()) {
+        const std::string id = field_value(field);
+        if (!id.empty() && id.size() <= max_identity_bytes) message_.identity = "Message-ID " + id;
+      }
+      return;
+    case own_field::from:
+      if (message_.from.empty()) message_.from = shown_value();
+      return;
+    case own_field::subject:
+      if (message_.subject.empty()) message_.subject = shown_value();
+      return;
+  }
 }
 
 bool list_header_block(std::string_view block, const std::vector<std::string>& headers, std::string& text,
-                       int& lines) {
+                       int& lines, listed_message* message) {
   MessageListing listing(headers, text, lines);
   while (!block.empty()) {
     const std::size_t end = std::min(block.find('\n'), block.size() - 1) + 1;
     if (!listing.add(std::string(block.substr(0, end)))) return false;
     block.remove_prefix(end);
   }
-  listing.finish();
+  const listed_message listed = listing.finish();
+  if (message != nullptr) *message = listed;
   return true;
 }

@@ -20,17 +20,21 @@ enum class listed {
   endless,  // the answer ran past max_header_bytes
 };
 
-// The header fields of message `i`, through the listing path. A refused TOP
-// adds none, and neither does an endless answer.
-listed list_message(POP3& mes, int i, const std::vector<std::string>& headers, std::string& text, int& lines) {
+// The header fields of message `i`, through the listing path, into the
+// outcome. A refused TOP adds none, and neither does an endless answer; an
+// answer cut short adds its lines but is not remembered: its header is not
+// the one the next check reads.
+listed list_message(POP3& mes, int i, const std::vector<std::string>& headers, account_outcome& outcome) {
   const status_t top = mes.TOP(i, 0);
   if (top == POP3::POP3_NG) return listed::refused;
   if (top != POP3::POP3_COMMAND_SUCSESS) return listed::failed;
-  MessageListing listing(headers, text, lines);
+  MessageListing listing(headers, outcome.text, outcome.lines);
   for (std::string p = mes.GetData(); !p.empty(); p = mes.GetData())
     if (!listing.add(std::move(p))) return listed::endless;
-  listing.finish();
-  return mes.ResponseEnded() ? listed::fields : listed::cut;
+  listed_message message = listing.finish();
+  if (!mes.ResponseEnded()) return listed::cut;
+  outcome.messages.push_back(std::move(message));
+  return listed::fields;
 }
 
 // A reason for a listing that stopped `where` ("at" or "after") message `i`.
@@ -39,13 +43,11 @@ std::string cut_short(const char* where, int i, int count, const std::string& wh
          std::to_string(count) + ": " + why;
 }
 
-// Messages 1, 2, ... within the bounds of listing.h, into `text` and
-// `lines`. The plain exchange asks the count again before each one; the
-// secured ones keep the first, so that their TOPs can go out ahead. Empty
-// when every message the count gave was listed; otherwise why the listing
-// stopped.
-std::string list_messages(POP3& mes, const std::vector<std::string>& headers, int count, std::string& text,
-                          int& lines) {
+// Messages 1, 2, ... within the bounds of listing.h, into the outcome. The
+// plain exchange asks the count again before each one; the secured ones keep
+// the first, so that their TOPs can go out ahead. Empty when every message
+// the count gave was listed; otherwise why the listing stopped.
+std::string list_messages(POP3& mes, const std::vector<std::string>& headers, int count, account_outcome& outcome) {
   int refused = 0;
   for (int i = 1;; ++i) {
     if (mes.RecountsEachMessage()) {
@@ -56,7 +58,7 @@ std::string list_messages(POP3& mes, const std::vector<std::string>& headers, in
     }
     if (i > count) return "";
     const auto top = [i] { return "TOP " + std::to_string(i) + " 0"; };
-    switch (list_message(mes, i, headers, text, lines)) {
+    switch (list_message(mes, i, headers, outcome)) {
       case listed::fields:
         refused = 0;
         break;
@@ -79,8 +81,10 @@ std::string list_messages(POP3& mes, const std::vector<std::string>& headers, in
     if (refused == max_refused_in_a_row)
       return cut_short("after", i, count, "the server refused TOP for " + std::to_string(refused) +
                                               " messages in a row; it counts more messages than it has");
-    if (text.size() >= max_text_bytes)
+    if (outcome.text.size() >= max_text_bytes)
       return cut_short("after", i, count, "the list reached " + std::to_string(max_text_bytes) + " bytes");
+    if (outcome.messages.size() >= max_listed_messages)
+      return cut_short("after", i, count, "the list reached " + std::to_string(max_listed_messages) + " messages");
   }
 }
 
@@ -97,12 +101,14 @@ account_outcome list_maildrop(POP3& mes, const std::vector<std::string>& headers
   }
   outcome.listed = true;
   if (*count == 0) {
+    outcome.complete = true;
     outcome.text = no_mail_text;
     return outcome;
   }
   outcome.lines = 0;
-  const std::string why = list_messages(mes, headers, *count, outcome.text, outcome.lines);
-  if (why.empty()) return outcome;
+  const std::string why = list_messages(mes, headers, *count, outcome);
+  outcome.complete = why.empty();
+  if (outcome.complete) return outcome;
   report_failure(why);
   if (outcome.lines > 0) outcome.text += "\n";
   outcome.text += incomplete_text;

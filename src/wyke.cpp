@@ -8,6 +8,8 @@
 #include "gui/font.h"
 #include "gui/message.h"
 #include "platform/debug_log.h"
+#include "gui/notification.h"
+#include "news_text.h"
 #include "platform/network_cancel.h"
 #include "platform/report.h"
 #include "wykesub.h"
@@ -17,15 +19,18 @@ int fontsize = 0;
 int checkmail_timer = 0;
 int closewindow_timer = 0;
 std::vector<std::string> show_header;
+bool notify_new_mail = true;
+bool notify_in_file = false;
 std::mutex settings_lock;
 std::atomic<bool> f_config{true};
 
 int time_count = 0;
 std::string wyke_header;
+std::vector<account_part> last_parts;
 
 settings_snapshot snapshot_settings() {
   std::lock_guard lock(settings_lock);
-  return {fontsize, checkmail_timer, closewindow_timer, show_header};
+  return {fontsize, checkmail_timer, closewindow_timer, show_header, notify_new_mail};
 }
 
 int check_interval(int seconds) { return seconds > 0 ? seconds : default_checktime; }
@@ -85,6 +90,41 @@ void show_text(BWindow* window, BTextView* contents, int headers_num, int points
   contents->SetToolTip(report_reason().c_str());
 }
 
+// --- Telling of news ----------------------------------------------------------------
+
+// What every account of the check found new, as one piece of news: mail
+// "waiting" only when each account that had news was listed for the first
+// time. Accounts are known by their place among those checked.
+news news_of(NewsTracker& tracker, const std::vector<account_part>& parts) {
+  news found;
+  bool every_one_waiting = true;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    news part = tracker.update(static_cast<int>(i), parts[i].outcome);
+    if (part.messages.empty()) continue;
+    every_one_waiting = every_one_waiting && part.waiting;
+    found.messages.insert(found.messages.end(), part.messages.begin(), part.messages.end());
+  }
+  found.waiting = !found.messages.empty() && every_one_waiting;
+  return found;
+}
+
+// One desktop notification for what the check found new, replacing the one
+// before; a click on it brings the notifier back. Nothing new: none.
+void tell_news(const news& found) {
+  const notice_text text = describe(found);
+  if (text.summary.empty()) return;
+  BNotification notification(B_INFORMATION_NOTIFICATION);
+  notification.SetGroup("Wyke");
+  notification.SetTitle(text.summary);
+  notification.SetContent(text.body);
+  notification.SetMessageID("new mail");
+  notification.SetIconName("wyke");
+  notification.SetCategory("email.arrived");
+  notification.SetDesktopEntry("wyke");
+  notification.SetOnClickMessage(BMessage(msg_show_notifier));
+  notification.Send();
+}
+
 }  // namespace
 
 // --- The application -------------------------------------------------------------
@@ -119,6 +159,11 @@ void Wyke::AboutRequested() {
       ->Go();
 }
 
+void Wyke::MessageReceived(BMessage* message) {
+  if (message->what != msg_show_notifier) return BApplication::MessageReceived(message);
+  if (BWindow* notifier = WindowAt(0)) notifier->PostMessage(msg_show_notifier);
+}
+
 // --- The window ---------------------------------------------------------------------
 
 WykeWin::WykeWin(BRect frame, const char* title, window_type type, uint32 flags, uint32 workspaces)
@@ -142,6 +187,10 @@ void WykeWin::Quit() {
 }
 
 void WykeWin::MessageReceived(BMessage* message) {
+  if (message->what == msg_show_notifier) {
+    Minimize(false);
+    return;
+  }
   if (message->what != msg_account_changed) return BWindow::MessageReceived(message);
   news_posted_ = false;
   if (!f_config) return;
@@ -188,6 +237,9 @@ void WykeView::CheckNow(const settings_snapshot& settings) {
   const bigtime_t time = window->PulseRate();
   window->SetPulseRate(0);
   const int headers_num = checkmail(settings.show_header);
+  // Remembered whether told or not: turned on later, it tells only news.
+  const news found = news_of(news_, last_parts);
+  if (settings.notify_new_mail) tell_news(found);
   const bool status = window->IsActive();
   show_text(window, static_cast<BTextView*>(ChildAt(0)), headers_num, settings.fontsize);
   window->Minimize(false);
@@ -203,8 +255,9 @@ void WykeView::CheckNow(const settings_snapshot& settings) {
 int WykeView::checkmail(const std::vector<std::string>& headers) {
   report_begin();
   wyke_header = "";
+  last_parts = check_every_account(headers);
   int lines = 0;
-  wyke_header = notifier_text(check_every_account(headers), lines);
+  wyke_header = notifier_text(last_parts, lines);
   return lines;
 }
 

@@ -11,8 +11,10 @@
 #include "gui/text_view.h"
 #include "gui/view.h"
 #include "gui/window.h"
+#include "every_account.h"
 #include "idle_watchers.h"
 #include "listing.h"
+#include "news.h"
 
 // --- Settings (meaning and defaults: wykesub.h) -------------------------------
 
@@ -20,8 +22,10 @@ extern int fontsize;           // points
 extern int checkmail_timer;    // seconds between checks ("checktime")
 extern int closewindow_timer;  // seconds after a check until minimized ("closetime")
 extern std::vector<std::string> show_header;  // header prefixes to show, in order
+extern bool notify_new_mail;   // a desktop notification for news ("notify")
+extern bool notify_in_file;    // "notify" was in the file, so a save writes it back
 
-// Guards the four settings above: every writer stores them under it, and the
+// Guards the settings above: every writer stores them under it, and the
 // check cycle copies them under it, so that a settings window saving while a
 // check runs (a second one may be open) never tears them.
 extern std::mutex settings_lock;
@@ -30,12 +34,13 @@ extern std::mutex settings_lock;
 // and by settings windows' threads, hence atomic.
 extern std::atomic<bool> f_config;
 
-// The four settings as one tick sees them.
+// The settings as one tick sees them.
 struct settings_snapshot {
   int fontsize;
   int checkmail_timer;
   int closewindow_timer;
   std::vector<std::string> show_header;
+  bool notify_new_mail;
 };
 // Copies them together under settings_lock. Any thread.
 settings_snapshot snapshot_settings();
@@ -49,6 +54,12 @@ int check_interval(int seconds);
 
 extern int time_count;            // ticks since the last check ended
 extern std::string wyke_header;   // the notifier text: UTF-8, lines joined by "\n"
+// The last check's accounts, in the order checked, with their outcomes.
+extern std::vector<account_part> last_parts;
+
+// Posted to the application when the user clicks a notification: the
+// notifier window comes back.
+inline constexpr uint32 msg_show_notifier = message_code("wksh");
 
 // What the notifier shows from the moment it appears until the first check ends.
 inline constexpr const char* checking_text = "Checking for mail...";
@@ -68,6 +79,8 @@ class Wyke : public BApplication {
   void ReadyToRun() override;
   // A one-line notice in an alert that does not wait.
   void AboutRequested() override;
+  // msg_show_notifier: passed on to the notifier window.
+  void MessageReceived(BMessage* message) override;
 };
 
 // --- The notifier window and its views ------------------------------------------
@@ -83,6 +96,7 @@ class WykeWin : public BWindow {
   // Closing the notifier ends the program: the IDLE connections end at
   // once, and the application is asked to quit.
   void Quit() override;
+  // msg_show_notifier restores the window, leaving the focus where it is;
   // msg_account_changed runs a check at once, as the tick would; while a
   // settings window is open, the check after it closes covers it. The
   // window's thread.
@@ -108,8 +122,9 @@ class WykeView : public BView {
   void MessageReceived(BMessage* message) override;
 
   // One tick: counts, minimizes on the closing tick, and on the tick after
-  // the interval runs a check and shows its result sized to the text. The
-  // window's thread. Never minimizes where the window could not come back.
+  // the interval runs a check, tells of its news with a desktop
+  // notification and shows its result sized to the text. The window's
+  // thread. Never minimizes where the window could not come back.
   void Pulse() override;
   // Checks now, shows the result, brings the window back and starts the
   // IDLE watchers of the accounts checked. The window's thread; once on
@@ -119,12 +134,16 @@ class WykeView : public BView {
   // One check of every account the accounts file includes (every_account.h)
   // that rebuilds wyke_header from the header lines beginning with one of
   // `headers`, or the failure or no-mail texts; with several accounts, each
-  // under its heading. Returns its line count. Touches no window, view or
+  // under its heading, keeping every account's outcome in last_parts.
+  // Returns its line count. Touches no window, view or
   // setting: any thread may call it, with or without an application.
   static int checkmail(const std::vector<std::string>& headers);
   // True when `p` begins with one of `headers` (field names in any case; an empty
   // entry matches every line).
   static bool header_check(const std::string& p, const std::vector<std::string>& headers);
+
+ private:
+  NewsTracker news_;  // what this notifier has told of
 };
 
 // "contents": the notifier text, neither editable nor selectable.

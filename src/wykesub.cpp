@@ -50,8 +50,15 @@ bool config_path(std::string& out) {
   return true;
 }
 
+// Notifications are on unless the file turns them off.
+void notify_by_default() {
+  notify_new_mail = true;
+  notify_in_file = false;
+}
+
 void set_defaults() {
   std::lock_guard lock(settings_lock);
+  notify_by_default();
   fontsize = default_fontsize;
   checkmail_timer = default_checktime;
   closewindow_timer = default_closetime;
@@ -91,6 +98,12 @@ void parse_line(const std::string& line) {
   } else if (key == "header") {
     std::string word = first_word(value);
     if (!word.empty() && fits_saved_line(word)) show_header.push_back(std::move(word));
+  } else if (key == "notify") {
+    // Only "no" (in any case) turns it off: a word mistyped keeps them.
+    std::string word = first_word(value);
+    to_ascii_lower(word);
+    notify_new_mail = word != "no";
+    notify_in_file = true;
   }
 }
 
@@ -120,6 +133,8 @@ std::string file_text() {
   out << "fontsize = " << fontsize << "\n";
   out << "checktime = " << checkmail_timer << "\n";
   out << "closetime = " << closewindow_timer << "\n";
+  // Not in the defaults: a file that never had it stays as it was.
+  if (notify_in_file) out << "notify = " << (notify_new_mail ? "yes" : "no") << "\n";
   for (const std::string& entry : show_header) out << header_line_start << entry << "\n";
   out << footer;
   return out.str();
@@ -220,6 +235,7 @@ void load() {
   }
   {
     std::lock_guard lock(settings_lock);
+    notify_by_default();
     parse_file(file);
     fill_missing_with_defaults();
   }

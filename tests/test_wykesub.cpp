@@ -33,6 +33,8 @@ void reset_settings() {
   checkmail_timer = 0;
   closewindow_timer = 0;
   show_header.clear();
+  notify_new_mail = true;
+  notify_in_file = false;
   f_config = true;
 }
 
@@ -187,6 +189,34 @@ TEST_F(SettingsStore, SaveWritesExactBytes) {
     show_header = c.s.headers;
     ASSERT_TRUE(save());
     EXPECT_EQ(home.read("Wyke"), c.want);
+  }
+}
+
+// "notify" is read when the file has it and written back only then, so a
+// file that never had it stays the default file.
+TEST_F(SettingsStore, NotifyIsWrittenBackOnlyWhereItWas) {
+  struct NotifyCase {
+    std::string file;
+    bool on;
+    std::string saved_line;
+  };
+  const std::vector<NotifyCase> cases = {
+      {default_file, true, ""},
+      {"notify = no\n", false, "notify = no\n"},
+      {"notify=NO\r\n", false, "notify = no\n"},
+      {"notify = yes\n", true, "notify = yes\n"},
+      {"notify = nope\n", true, "notify = yes\n"},
+      {"notify = no\nnotify = yes\n", true, "notify = yes\n"},
+  };
+  for (const NotifyCase& c : cases) {
+    SCOPED_TRACE(c.file);
+    reset_settings();
+    home.write("Wyke", c.file);
+    load();
+    EXPECT_EQ(snapshot_settings().notify_new_mail, c.on);
+    ASSERT_TRUE(save());
+    EXPECT_EQ(home.read("Wyke"), "# Wyke config file.\nfontsize = 12\nchecktime = 300\nclosetime = 15\n" +
+                                     c.saved_line + "header = From:\nheader = Subject:\n# End of config file.\n");
   }
 }
 
