@@ -12,15 +12,6 @@ namespace {
 
 bool starts_with_space_or_tab(const std::string& p) { return !p.empty() && (p[0] == ' ' || p[0] == '\t'); }
 
-<<<<<<< HEAD
-=======
-// A line ends in CR LF; one cut short by a closed connection ends where it
-// stopped and counts as whole.
-void strip_line_end(std::string& p) {
-  if (!p.empty() && p.back() == '\n') p.pop_back();
-  if (!p.empty() && p.back() == '\r') p.pop_back();
-}
-
 bool begins_with(std::string_view line, std::string_view prefix) {
   const auto same_letter = [](char a, char b) { return ascii_lower(a) == ascii_lower(b); };
   return line.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), line.begin(), same_letter);
@@ -53,7 +44,6 @@ std::string bounded(std::string shown) {
   return shown + ellipsis;
 }
 
->>>>>>> i23
 }  // namespace
 
 bool field_wanted(std::string_view line, const std::vector<std::string>& headers) {
@@ -76,15 +66,10 @@ bool MessageListing::add(std::string p) {
     print_ = false;
     return false;
   }
-<<<<<<< HEAD
   // One cut short by a closed connection counts as whole.
   p.resize(without_line_end(p).size());
-  if (print_ && starts_with_space_or_tab(p)) {
-=======
-  strip_line_end(p);
   digest_ = digest_more(digest_more(digest_, p), "\n");
   if (starts_with_space_or_tab(p) && (print_ || own_ != own_field::none)) {
->>>>>>> i23
     // A line of blanks alone adds nothing.
     if (p.find_first_not_of(" \t") == std::string::npos) return true;
     // A kept field gathers into field_ alone.
