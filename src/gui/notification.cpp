@@ -15,7 +15,7 @@
 #include <mutex>
 
 #include "gui/application.h"
-#include "gui/qt_calls.h"
+#include "gui/qt/qt_calls.h"
 #include "platform/debug_log.h"
 
 namespace {
