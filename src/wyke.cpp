@@ -10,6 +10,7 @@
 #include "platform/debug_log.h"
 #include "gui/notification.h"
 #include "news_text.h"
+#include "platform/mail_settings.h"
 #include "platform/network_cancel.h"
 #include "platform/report.h"
 #include "wykesub.h"
@@ -247,9 +248,14 @@ void WykeView::CheckNow(const settings_snapshot& settings) {
   debug_note("check ended: " + std::to_string(headers_num) + " lines shown");
   time_count = 0;
   window->SetPulseRate(time);
-  // The accounts a check covers: the first one.
-  if (auto* notifier = dynamic_cast<WykeWin*>(window))
-    notifier->idle_watchers().update({0}, check_interval(settings.checkmail_timer));
+  // Every account the check covers keeps a watcher where it is IMAP.
+  if (auto* notifier = dynamic_cast<WykeWin*>(window)) {
+    std::vector<checked_account> checked;
+    list_checked_accounts(checked);
+    std::vector<int> indexes;
+    for (const checked_account& account : checked) indexes.push_back(account.index);
+    notifier->idle_watchers().update(indexes, check_interval(settings.checkmail_timer));
+  }
 }
 
 int WykeView::checkmail(const std::vector<std::string>& headers) {
