@@ -35,10 +35,11 @@ NotificationService* service = nullptr;
 class Notifications : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    gui_app([] { return new Wyke; });
     bus = new SessionBus;
-    // Before the notifier's first note: Qt reads the address once.
+    // Before Qt starts its threads (setenv beside a thread's getenv is a
+    // race) and before the notifier's first note: Qt reads the address once.
     setenv("DBUS_SESSION_BUS_ADDRESS", bus->address().c_str(), 1);
+    gui_app([] { return new Wyke; });
     service = new NotificationService(bus->address());
   }
   static void TearDownTestSuite() {
