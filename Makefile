@@ -67,7 +67,10 @@ fuzz: deps-fuzz
 # the threaded (GUI and notifier) suites under ThreadSanitizer. The end-to-end
 # scripts stay out of that: Qt's own X11 and D-Bus threads, which the
 # sanitizer cannot see into, make reports that are not the program's.
-TSAN_SUITES ?= gui|config|wyke|checkmail|notifier
+# test_notifier is left out for now: with the desktop notification its checks
+# hand Qt data to the bus thread, and the sanitizer reports races inside Qt's
+# reference counting that it only half sees (it runs in the other builds).
+TSAN_SUITES ?= gui|config|wyke|checkmail
 # Windows as large as the screen make Qt scale and convert their images on
 # its own thread pool, whose locking the sanitizer cannot see: it reports
 # races inside Qt alone. Those two tests run in the other builds.
@@ -78,7 +81,7 @@ sanitize: deps-test
 	./tools/run-tests.sh build-asan -j $(JOBS)
 	cmake -S . -B build-tsan -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWYKE_SANITIZE=thread
 	cmake --build build-tsan -j $(JOBS)
-	GTEST_FILTER='$(TSAN_GTEST_FILTER)' ./tools/run-tests.sh build-tsan -j $(JOBS) -R '$(TSAN_SUITES)' -E '^e2e_'
+	TSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizer/tsan.supp GTEST_FILTER='$(TSAN_GTEST_FILTER)' ./tools/run-tests.sh build-tsan -j $(JOBS) -R '$(TSAN_SUITES)' -E '^e2e_'
 
 # The Debian package, compiled with Debian's own hardening flags, as a
 # distribution would: build-package/wyke_<version>_amd64.deb.
