@@ -68,11 +68,16 @@ pids+=($!)
 wait_until 10 sh -c "xdotool search --onlyvisible --name '^elsewhere\$' >/dev/null" || true
 other=$(xdotool search --onlyvisible --name '^elsewhere$' | head -n 1)
 [ -n "$other" ] || fail "the other window did not show"
+# The start's own show may still be taking the focus on a loaded machine (the
+# window manager and Qt answer in their own time): the user's window is
+# chosen again once the notifier has minimized, when start-up is over.
+wait_until 10 state_is "$window" Iconic || fail "not minimized after the start"
 xdotool windowactivate --sync "$other"
 for check in 1 2 3; do
-  wait_until 10 state_is "$window" Iconic || fail "not minimized before check $check"
   wait_until 10 state_is "$window" Normal || fail "not restored by check $check"
-  [ "$(xdotool getactivewindow)" = "$other" ] || fail "check $check took the focus from the window in use"
+  active=$(xdotool getactivewindow)
+  [ "$active" = "$other" ] || fail "check $check took the focus from the window in use ($other): $active has it"
+  wait_until 10 state_is "$window" Iconic || fail "not minimized after check $check"
 done
 close
 stop_server
