@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "gui/interface_defs.h"
 #include "gui/message.h"
 #include "gui/view.h"
 
@@ -33,8 +34,6 @@ class BButton : public BView {
   std::unique_ptr<BMessage> message_;
   std::string label_;
 };
-
-enum border_style { B_PLAIN_BORDER, B_FANCY_BORDER, B_NO_BORDER };
 
 // A frame around a target view, with optional scroll bars that scroll it. The
 // target becomes the frame's child, in the place it had; the border and the

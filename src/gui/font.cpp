@@ -14,7 +14,7 @@ void BFont::GetHeight(font_height* height) const {
   gui_detail::call_on_qt([&] {
     // Whole pixels, as text views lay lines out: the line spacing is rounded
     // on its own, so the gap is what it leaves beyond ascent and descent.
-    const QFontMetrics metrics(gui_detail::to_qfont(*this));
+    const QFontMetrics metrics(gui_detail::to_qfont(size_));
     const int body = metrics.ascent() + metrics.descent();
     *height = font_height{float(metrics.ascent()), float(metrics.descent()),
                           float(std::max(metrics.lineSpacing(), body) - body)};

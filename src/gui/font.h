@@ -3,6 +3,7 @@
 // pixels, so sizes here are pixel sizes and a form holds its text.
 #pragma once
 
+#include "gui/interface_defs.h"
 #include "platform/types.h"
 
 // Which attributes SetFontAndColor applies.
@@ -31,5 +32,5 @@ class BFont {
   friend bool operator==(const BFont&, const BFont&) = default;
 
  private:
-  float size_ = 10;
+  float size_ = default_font_size;
 };

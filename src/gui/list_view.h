@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "gui/interface_defs.h"
 #include "gui/view.h"
 
 class BListItem {
@@ -22,8 +23,6 @@ class BStringItem : public BListItem {
  private:
   std::string text_;
 };
-
-enum list_view_type { B_SINGLE_SELECTION_LIST, B_MULTIPLE_SELECTION_LIST };
 
 // The list never deletes its entries: whoever takes one out, or empties the
 // list before it goes, deletes it. Every call belongs to the window's thread.

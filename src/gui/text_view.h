@@ -6,9 +6,8 @@
 #include <string>
 
 #include "gui/font.h"
+#include "gui/interface_defs.h"
 #include "gui/view.h"
-
-enum alignment { B_ALIGN_LEFT, B_ALIGN_RIGHT, B_ALIGN_CENTER };
 
 // Every call belongs to the window's thread (see BView). Offsets and lengths
 // are in bytes of UTF-8 text.

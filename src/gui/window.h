@@ -3,22 +3,9 @@
 #pragma once
 
 #include "gui/geometry.h"
+#include "gui/interface_defs.h"
 #include "gui/looper.h"
 #include "gui/view.h"
-
-enum window_type {
-  B_TITLED_WINDOW = 1,
-  B_FLOATING_WINDOW = 21,  // small title tab, stays in front of the others
-};
-
-// --- Window flags -------------------------------------------------------------------
-
-inline constexpr uint32 B_NOT_RESIZABLE = 0x2;
-
-// --- Workspaces -----------------------------------------------------------------------
-
-inline constexpr uint32 B_CURRENT_WORKSPACE = 0;
-inline constexpr uint32 B_ALL_WORKSPACES = 0xFFFFFFFF;
 
 // Threads: a window is made on any thread and starts hidden, with no thread
 // of its own; its first Show starts the thread. From then on every call

@@ -48,7 +48,7 @@ QScrollBar* add_bar(QWidget* frame, QWidget* target, Qt::Orientation orientation
 LabelWidget::LabelWidget() {
   setTextFormat(Qt::PlainText);
   setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  setFont(to_qfont(BFont()));
+  setFont(to_qfont(default_font_size));
 }
 
 void LabelWidget::set_label(const QString& text) {
@@ -66,7 +66,7 @@ void LabelWidget::mousePressEvent(QMouseEvent* event) { post_mouse_down(this, ev
 
 void ButtonWidget::setup(const QString& label, std::shared_ptr<const BMessage> message) {
   setText(label);
-  setFont(to_qfont(BFont()));
+  setFont(to_qfont(default_font_size));
   message_ = std::move(message);
   const int needed = sizeHint().height();
   if (height() < needed) resize(width(), needed);
@@ -76,7 +76,7 @@ void ButtonWidget::setup(const QString& label, std::shared_ptr<const BMessage> m
 }
 
 ListWidget::ListWidget() {
-  setFont(to_qfont(BFont()));
+  setFont(to_qfont(default_font_size));
   setFrameShape(QFrame::NoFrame);
   setUniformItemSizes(true);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -9,8 +9,8 @@
 
 #include <memory>
 
-#include "gui/controls.h"
-#include "gui/list_view.h"
+#include "gui/interface_defs.h"
+#include "gui/message.h"
 
 namespace gui_detail {
 

@@ -28,9 +28,9 @@ BRect to_brect(const QRect& r) {
 
 QColor to_qcolor(const rgb_color& c) { return QColor(c.red, c.green, c.blue, c.alpha); }
 
-QFont to_qfont(const BFont& font) {
+QFont to_qfont(float size) {
   QFont f = QApplication::font();
-  f.setPixelSize(std::max(1, pixel(font.Size())));
+  f.setPixelSize(std::max(1, pixel(size)));
   return f;
 }
 

@@ -9,7 +9,6 @@
 
 #include <memory>
 
-#include "gui/font.h"
 #include "gui/geometry.h"
 #include "gui/qt/qt_calls.h"
 
@@ -47,7 +46,8 @@ R query(const PeerHandle& peer, R fallback, F ask) {
 QRect to_qrect(const BRect& r);
 BRect to_brect(const QRect& r);
 QColor to_qcolor(const rgb_color& c);
-QFont to_qfont(const BFont& font);
+// The desktop's plain font at `size` pixels (see BFont).
+QFont to_qfont(float size);
 
 // --- What a widget knows of its view ----------------------------------------------
 

@@ -27,7 +27,7 @@ QColor selection_colour() { return QColor(176, 200, 240); }
 
 }  // namespace
 
-TextWidget::TextWidget() : font_(to_qfont(BFont())), max_bytes_(INT_MAX) {
+TextWidget::TextWidget() : font_(to_qfont(default_font_size)), max_bytes_(INT_MAX) {
   setAutoFillBackground(true);
   set_editable(true);
   lay_out();
@@ -49,9 +49,7 @@ void TextWidget::set_text(std::string bytes) {
 
 void TextWidget::set_font_size(float size) {
   size_ = size;
-  BFont font;
-  font.SetSize(size);
-  font_ = to_qfont(font);
+  font_ = to_qfont(size);
   lay_out();
 }
 

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "gui/interface_defs.h"
 #include "gui/qt/peer.h"
-#include "gui/text_view.h"
 
 class QScrollBar;
 
@@ -103,7 +103,7 @@ class TextWidget : public QWidget, public ScrollsContent {
 
   std::string bytes_;
   QFont font_;
-  float size_ = BFont().Size();
+  float size_ = default_font_size;
   QColor color_ = Qt::black;
   QRect text_rect_;
   alignment alignment_ = B_ALIGN_LEFT;

@@ -6,8 +6,8 @@
 
 #include <memory>
 
+#include "gui/interface_defs.h"
 #include "gui/message.h"
-#include "gui/window.h"
 
 class QMouseEvent;
 
