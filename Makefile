@@ -64,13 +64,10 @@ fuzz: deps-fuzz
 	cmake --build build-fuzz -j $(JOBS)
 	./fuzz/run.sh build-fuzz
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer, then
-# the threaded (GUI and notifier) suites under ThreadSanitizer. The end-to-end
-# scripts stay out of that: Qt's own X11 and D-Bus threads, which the
-# sanitizer cannot see into, make reports that are not the program's.
-# test_notifier is left out for now: with the desktop notification its checks
-# hand Qt data to the bus thread, and the sanitizer reports races inside Qt's
-# reference counting that it only half sees (it runs in the other builds).
-TSAN_SUITES ?= gui|config|wyke|checkmail
+# the threaded (GUI, notifier, notification) suites under ThreadSanitizer.
+# The end-to-end scripts stay out of that: Qt's own X11 and D-Bus threads,
+# which the sanitizer cannot see into, make reports that are not the program's.
+TSAN_SUITES ?= gui|config|wyke|checkmail|notifier|notification
 # Windows as large as the screen make Qt scale and convert their images on
 # its own thread pool, whose locking the sanitizer cannot see: it reports
 # races inside Qt alone. Those two tests run in the other builds.

@@ -4,10 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "netns.h"
 #include "platform/report.h"
@@ -30,6 +27,7 @@ struct Account {
 // Two at once fail to make the folder: a keyring would have asked twice.
 const std::string turn = "name = T\npassword_command = mkdir \"$XDG_CONFIG_HOME/turn\" && echo secret && sleep 0.2 && "
                          "rmdir \"$XDG_CONFIG_HOME/turn\"";
+const Lines alone = {"USER alice", "PASS secret", "STAT", "STAT", "TOP 1 0", "STAT", "QUIT", "QUIT"};
 const std::string rule = "\u2500\u2500";
 std::string head(const std::string& name) { return rule + " " + name + " " + rule + "\n"; }
 
@@ -69,28 +67,22 @@ TEST(CheckmailAccounts, EveryMixShowsEachAccountsOwnPart) {
     SCOPED_TRACE(c.name);
     std::string file;
     std::vector<std::unique_ptr<ScriptedPop3Server>> servers;
-    for (std::size_t n = 0; n < c.accounts.size(); ++n) {
-      const Account& a = c.accounts[n];
-      const std::string host = "127.0.0." + std::to_string(n + 1);
+    for (const Account& a : c.accounts) {
+      const std::string n = std::to_string(servers.size() + 1), host = "127.0.0." + n;
       file += "[account]\nhost = " + host + "\nuser = alice\n" +
               (a.keys.find("password_command") == std::string::npos ? "password = secret\n" : "") + a.keys + "\n";
-      auto& server = servers.emplace_back(
-          std::make_unique<ScriptedPop3Server>(Lines{"Subject: Hi " + std::to_string(n + 1) + "\r\n"}));
-      if (a.server == Server::empty) server->set_maildrop({});
-      if (a.server == Server::refuses_password) server->set_reply("PASS", "-ERR no\r\n");
-      if (a.server == Server::silent) server->go_silent_at(0);
-      if (a.server != Server::none) {
-        ASSERT_TRUE(server->start(host, pop3port)) << server->error();
-      }
+      auto& server = *servers.emplace_back(std::make_unique<ScriptedPop3Server>(Lines{"Subject: Hi " + n + "\r\n"}));
+      if (a.server == Server::empty) server.set_maildrop({});
+      if (a.server == Server::refuses_password) server.set_reply("PASS", "-ERR no\r\n");
+      if (a.server == Server::silent) server.go_silent_at(0);
+      ASSERT_TRUE(a.server == Server::none || server.start(host, pop3port)) << server.error();
     }
     home.write("Mail/accounts", file, 0600);
 
     testing::internal::CaptureStderr();
-    const int lines = WykeView::checkmail({"From:", "Subject:"});
-    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(WykeView::checkmail({"From:", "Subject:"}), std::count(c.text.begin(), c.text.end(), '\n') + 1);
+    const std::string said = testing::internal::GetCapturedStderr(), tip = report_reason();
     EXPECT_EQ(wyke_header, c.text);
-    EXPECT_EQ(lines, std::count(c.text.begin(), c.text.end(), '\n') + 1);
-    const std::string tip = report_reason();
     std::size_t at = 0;
     for (const std::string& reason : c.reasons) {
       EXPECT_NE(at = tip.find(reason, at), std::string::npos) << reason << " in " << tip;
@@ -103,10 +95,7 @@ TEST(CheckmailAccounts, EveryMixShowsEachAccountsOwnPart) {
     for (std::size_t n = 0; n < servers.size(); ++n) {
       if (c.accounts[n].server != Server::lists) continue;
       const bool listed = c.text.find("Hi " + std::to_string(n + 1)) != std::string::npos;
-      const Lines alone = {"USER alice", "PASS secret", "STAT", "STAT", "TOP 1 0", "STAT", "QUIT", "QUIT"};
-      if (listed) {
-        EXPECT_TRUE(servers[n]->wait_for_sessions(1, std::chrono::seconds(10)));
-      }
+      EXPECT_TRUE(!listed || servers[n]->wait_for_sessions(1, std::chrono::seconds(10)));
       EXPECT_EQ(servers[n]->log(), listed ? alone : Lines{});
     }
   }

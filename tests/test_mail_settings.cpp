@@ -127,60 +127,6 @@ FirstAccount first_account_of(const TempConfigHome& home, const std::string& tex
   return read;
 }
 
-// The keys of a secured account: what each value reads as, and the one line
-// a meaningless value gets (never a silent default).
-TEST(MailSettings, SecurityKeys) {
-  const std::string pin = "AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89";
-  const std::string pin_digits = "abcdef0123456789abcdef0123456789abcdef0123456789abcdef0123456789";
-  struct Case {
-    std::string lines;
-    status_t want;
-    pop_security security = pop_security::none;
-    uint16 port = 0;
-    std::string fingerprint = {};
-    std::string told = {};  // in the hint of a refused value
-  };
-  const std::vector<Case> cases = {
-      {"", B_OK},
-      {"security = none", B_OK, pop_security::none},
-      {"security = starttls", B_OK, pop_security::starttls},
-      {"security = tls\nport = 10995", B_OK, pop_security::tls, 10995},
-      {"port = 1", B_OK, pop_security::none, 1},
-      {"port = 65535", B_OK, pop_security::none, 65535},
-      {"fingerprint = " + pin, B_OK, pop_security::none, 0, pin_digits},
-      {"fingerprint = " + pin_digits.substr(0, 32) + pin.substr(48), B_OK, pop_security::none, 0, pin_digits},
-      {"security = TLS", B_BAD_VALUE, {}, 0, {}, "security must be none, starttls or tls"},
-      {"security = ssl", B_BAD_VALUE, {}, 0, {}, "security must be"},
-      {"security =", B_BAD_VALUE, {}, 0, {}, "security must be"},
-      {"port = 0", B_BAD_VALUE, {}, 0, {}, "port must be a number from 1 to 65535"},
-      {"port = 65536", B_BAD_VALUE, {}, 0, {}, "port must be"},
-      {"port = 99999999999999999999", B_BAD_VALUE, {}, 0, {}, "port must be"},
-      {"port = 995x", B_BAD_VALUE, {}, 0, {}, "port must be"},
-      {"port = -1", B_BAD_VALUE, {}, 0, {}, "port must be"},
-      {"fingerprint = " + pin.substr(3), B_BAD_VALUE, {}, 0, {}, "fingerprint must be the 64 hex digits"},
-      {"fingerprint = " + pin + ":00", B_BAD_VALUE, {}, 0, {}, "fingerprint must be"},
-      {"fingerprint = " + pin_digits.substr(1) + "g", B_BAD_VALUE, {}, 0, {}, "fingerprint must be"},
-      {"cafile = " + std::string(256, 'c'), B_NAME_TOO_LONG, {}, 0, {}, "cafile is longer than 255 bytes"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.lines);
-    TempConfigHome home;
-    const auto [result, record, said] = first_account_of(home, "[account]\nhost = h\ncafile = /ca.pem\n" + c.lines + "\n");
-    ASSERT_EQ(result, c.want) << said;
-    if (c.want != B_OK) {
-      EXPECT_NE(said.find(c.told), std::string::npos) << said;
-      EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
-      EXPECT_STREQ(record.pop_host, "") << "nothing of a refused account is handed out";
-      continue;
-    }
-    EXPECT_TRUE(said.empty()) << said;
-    EXPECT_EQ(record.security, c.security);
-    EXPECT_EQ(record.pop_port, c.port);
-    EXPECT_EQ(record.pop_fingerprint, c.fingerprint);
-    EXPECT_STREQ(record.pop_cafile, "/ca.pem");
-  }
-}
-
 TEST(MailSettings, IndexOutsideTheFile) {
   TempConfigHome home;
   home.write(leaf, "[account]\nuser = u\n", 0600);
@@ -270,67 +216,81 @@ TEST(MailSettings, EveryCallReadsTheFileAfresh) {
   EXPECT_EQ(read_account(0, &result).user, "second");
 }
 
-TEST(MailSettings, SigningInKeys) {
-  struct Case {
-    std::string lines;
-    status_t want;
-    pop_auth auth = pop_auth::user;
-    std::string password_command = {}, token_command = {};
-  };
-  const std::vector<Case> cases = {
-      {"", B_OK, pop_auth::user, "", ""},
-      {"auth = user", B_OK, pop_auth::user, "", ""},
-      {"auth = xoauth2\noauth_token_command = oauth2 --token 'a b'", B_OK, pop_auth::xoauth2, "",
-       "oauth2 --token 'a b'"},
-      {"password_command = secret-tool lookup service wyke user \"al ice\"", B_OK, pop_auth::user,
-       "secret-tool lookup service wyke user \"al ice\"", ""},
-      {"auth = XOAUTH2", B_BAD_VALUE},
-      {"auth =", B_BAD_VALUE},
-      {"password_command = " + std::string(256, 'c'), B_NAME_TOO_LONG},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.lines);
-    TempConfigHome home;
-    const auto [result, record, said] = first_account_of(home, "[account]\nuser = u\n" + c.lines + "\n");
-    EXPECT_EQ(result, c.want);
-    if (c.want != B_OK) {
-      EXPECT_NE(said.find(home.path(leaf)), std::string::npos) << said;
-      if (c.want == B_BAD_VALUE) {
-        EXPECT_NE(said.find("the auth must be user or xoauth2"), std::string::npos) << said;
-      }
-      EXPECT_EQ(record.pop_name[0], '\0') << "nothing of a refused account is handed out";
-      continue;
-    }
-    EXPECT_EQ(record.auth, c.auth);
-    EXPECT_STREQ(record.pop_password_command, c.password_command.c_str());
-    EXPECT_STREQ(record.pop_oauth_token_command, c.token_command.c_str());
-  }
-}
-
-TEST(MailSettings, ProtocolKeys) {
+// The keys beside host and user: what each value reads as, and the one line
+// a refused value gets, naming the file (never a silent default).
+TEST(MailSettings, AccountKeys) {
+  const std::string pin = "AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89";
+  const std::string pin_digits = "abcdef0123456789abcdef0123456789abcdef0123456789abcdef0123456789";
+  const std::string command = "secret-tool lookup service wyke user \"al ice\"";
   const struct {
     std::string lines;
-    status_t want;
+    status_t want = B_OK;
+    std::string told = {};  // in the line of a refused value
+    pop_security security = pop_security::none;
+    uint16 port = 0;
+    std::string fingerprint = {};
+    pop_auth auth = pop_auth::user;
+    std::string password_command = {}, token_command = {};
     mail_protocol protocol = mail_protocol::pop3;
-    const char* mailbox = "";
+    std::string mailbox = {};
   } cases[] = {
-      {"", B_OK},
-      {"protocol = imap\nmailbox = Archiv/2024 \xc3\xa4", B_OK, mail_protocol::imap, "Archiv/2024 \xc3\xa4"},
-      {"protocol = pop3", B_OK},
-      {"protocol = IMAP", B_BAD_VALUE},
-      {"protocol = imap4", B_BAD_VALUE},
+      {""},
+      {"security = none"},
+      {.lines = "security = starttls", .security = pop_security::starttls},
+      {.lines = "security = tls\nport = 10995", .security = pop_security::tls, .port = 10995},
+      {.lines = "port = 1", .port = 1},
+      {.lines = "port = 65535", .port = 65535},
+      {.lines = "fingerprint = " + pin, .fingerprint = pin_digits},
+      {.lines = "fingerprint = " + pin_digits.substr(0, 32) + pin.substr(48), .fingerprint = pin_digits},
+      {"security = TLS", B_BAD_VALUE, "security must be none, starttls or tls"},
+      {"security = ssl", B_BAD_VALUE, "security must be"},
+      {"security =", B_BAD_VALUE, "security must be"},
+      {"port = 0", B_BAD_VALUE, "port must be a number from 1 to 65535"},
+      {"port = 65536", B_BAD_VALUE, "port must be"},
+      {"port = 99999999999999999999", B_BAD_VALUE, "port must be"},
+      {"port = 995x", B_BAD_VALUE, "port must be"},
+      {"port = -1", B_BAD_VALUE, "port must be"},
+      {"fingerprint = " + pin.substr(3), B_BAD_VALUE, "fingerprint must be the 64 hex digits"},
+      {"fingerprint = " + pin + ":00", B_BAD_VALUE, "fingerprint must be"},
+      {"fingerprint = " + pin_digits.substr(1) + "g", B_BAD_VALUE, "fingerprint must be"},
+      {"cafile = " + std::string(256, 'c'), B_NAME_TOO_LONG, "cafile is longer than 255 bytes"},
+      {"auth = user"},
+      {.lines = "auth = xoauth2\noauth_token_command = oauth2 --token 'a b'", .auth = pop_auth::xoauth2,
+       .token_command = "oauth2 --token 'a b'"},
+      {.lines = "password_command = " + command, .password_command = command},
+      {"auth = XOAUTH2", B_BAD_VALUE, "the auth must be user or xoauth2"},
+      {"auth =", B_BAD_VALUE, "the auth must be user or xoauth2"},
+      {"password_command = " + std::string(256, 'c'), B_NAME_TOO_LONG},
+      {.lines = "protocol = imap\nmailbox = Archiv/2024 \xc3\xa4", .protocol = mail_protocol::imap,
+       .mailbox = "Archiv/2024 \xc3\xa4"},
+      {"protocol = pop3"},
+      {"protocol = IMAP", B_BAD_VALUE, "the protocol must be pop3 or imap"},
+      {"protocol = imap4", B_BAD_VALUE, "the protocol must be pop3 or imap"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.lines);
     TempConfigHome home;
-    const auto [result, record, said] = first_account_of(home, "[account]\nuser = u\n" + c.lines + "\n");
-    EXPECT_EQ(result, c.want);
+    const auto [result, record, said] =
+        first_account_of(home, "[account]\nhost = h\nuser = u\ncafile = /ca.pem\n" + c.lines + "\n");
+    ASSERT_EQ(result, c.want) << said;
     if (c.want != B_OK) {
-      EXPECT_NE(said.find("the protocol must be pop3 or imap"), std::string::npos) << said;
+      EXPECT_NE(said.find(home.path(leaf)), std::string::npos) << said;
+      EXPECT_NE(said.find(c.told), std::string::npos) << said;
+      EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+      EXPECT_STREQ(record.pop_host, "") << "nothing of a refused account is handed out";
+      EXPECT_STREQ(record.pop_name, "");
       continue;
     }
+    EXPECT_TRUE(said.empty()) << said;
+    EXPECT_EQ(record.security, c.security);
+    EXPECT_EQ(record.pop_port, c.port);
+    EXPECT_EQ(record.pop_fingerprint, c.fingerprint);
+    EXPECT_STREQ(record.pop_cafile, "/ca.pem");
+    EXPECT_EQ(record.auth, c.auth);
+    EXPECT_EQ(record.pop_password_command, c.password_command);
+    EXPECT_EQ(record.pop_oauth_token_command, c.token_command);
     EXPECT_EQ(record.protocol, c.protocol);
-    EXPECT_STREQ(record.mailbox, c.mailbox);
+    EXPECT_EQ(record.mailbox, c.mailbox);
   }
 }
 

@@ -2,9 +2,7 @@
 // with a notification service that records each call: what is told as new,
 // once, replacing the note before; nothing at all without a service or with
 // `notify = no`; a click brings the notifier back.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -29,34 +27,31 @@ const std::string bob = "From: Bob\r\nSubject: Report\r\n";  // no Message-ID
 const std::string cy = "Message-ID: <3@example.org>\r\nFrom: =?UTF-8?Q?Cy_=C3=89?=\r\nSubject: <b>Sale</b> & more\r\n";
 const std::string dee = "From: Dee\r\nSubject: Hi\r\n";
 
-SessionBus* bus = nullptr;
+std::string bus_address, bus_failure;
 NotificationService* service = nullptr;
 
 class Notifications : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    bus = new SessionBus;
+    bus_address = start_session_bus(bus_failure);
     // Before Qt starts its threads (setenv beside a thread's getenv is a
     // race) and before the notifier's first note: Qt reads the address once.
-    setenv("DBUS_SESSION_BUS_ADDRESS", bus->address().c_str(), 1);
+    setenv("DBUS_SESSION_BUS_ADDRESS", bus_address.c_str(), 1);
     gui_app([] { return new Wyke; });
-    service = new NotificationService(bus->address());
+    service = new NotificationService(bus_address);
   }
-  static void TearDownTestSuite() {
-    delete service;
-    delete bus;
-  }
+  static void TearDownTestSuite() { delete service; }
   void SetUp() override {
     WYKE_REQUIRE_PRIVATE_NETWORK();
-    if (bus->address().empty()) GTEST_SKIP() << bus->error();
-    ASSERT_TRUE(service->take_name());
+    if (bus_address.empty()) GTEST_SKIP() << bus_failure;
+    ASSERT_TRUE(service->own_name(true));
     write_account(home, "127.0.0.1");
     notify(true);
     ASSERT_TRUE(server.start("127.0.0.1", pop3port)) << server.error();
     window = new WykeWin(BRect(50, 50, 100, 100), "wyke", B_TITLED_WINDOW, B_NOT_RESIZABLE, B_ALL_WORKSPACES);
     window->SetPulseRate(0);
     window->Show();
-    seen = service->notes().size();
+    seen = service->notes.size();
   }
   void TearDown() override { close_all_windows(); }
 
@@ -81,8 +76,11 @@ class Notifications : public testing::Test {
     BNotification marker(B_INFORMATION_NOTIFICATION);
     marker.SetTitle("marker");
     EXPECT_EQ(marker.Send(), B_OK);
-    EXPECT_TRUE(service->wait_for_note("marker", seen, std::chrono::seconds(10)));
-    const std::vector<recorded_note> all = service->notes();
+    const auto& all = service->notes;
+    if (!pump_until([&] { return all.size() > seen && all.back().summary == "marker"; }, 10s)) {
+      ADD_FAILURE() << "the test's own note never came";
+      return {};
+    }
     std::vector<recorded_note> since(all.begin() + static_cast<long>(seen), all.end() - 1);
     seen = all.size();
     return since;
@@ -98,22 +96,21 @@ class Notifications : public testing::Test {
 struct Step {
   const char* name;
   Lines maildrop;
-  bool login_fails, notify_off;
-  const char* summary;  // null: nothing told
-  const char* body;
+  const char* summary = nullptr;  // null: nothing told
+  const char* body = nullptr;
+  bool login_fails = false, notify_off = false;
 };
 
 const std::vector<Step> steps = {
-    {"waiting_at_start", {ann, bob}, false, false, "2 messages waiting",
-     "Ann &lt;ann@example.org&gt; \u2014 Lunch\nBob \u2014 Report"},
-    {"same_again", {ann, bob}, false, false, nullptr, nullptr},
-    {"one_new_decoded_and_escaped", {ann, bob, cy}, false, false, "Cy \u00c9", "&lt;b&gt;Sale&lt;/b&gt; &amp; more"},
-    {"failed_check", {}, true, false, nullptr, nullptr},
-    {"no_news_after_a_failure", {ann, bob, cy}, false, false, nullptr, nullptr},
-    {"new_without_message_id", {ann, bob, cy, dee}, false, false, "Dee", "Hi"},
-    {"one_gone", {ann, cy, dee}, false, false, nullptr, nullptr},
-    {"turned_off", {ann, bob, cy, dee}, false, true, nullptr, nullptr},
-    {"turned_on_tells_only_news", {ann, bob, cy, dee}, false, false, nullptr, nullptr},
+    {"waiting_at_start", {ann, bob}, "2 messages waiting", "Ann &lt;ann@example.org&gt; \u2014 Lunch\nBob \u2014 Report"},
+    {"same_again", {ann, bob}},
+    {"one_new_decoded_and_escaped", {ann, bob, cy}, "Cy \u00c9", "&lt;b&gt;Sale&lt;/b&gt; &amp; more"},
+    {"failed_check", {}, nullptr, nullptr, true},
+    {"no_news_after_a_failure", {ann, bob, cy}},
+    {"new_without_message_id", {ann, bob, cy, dee}, "Dee", "Hi"},
+    {"one_gone", {ann, cy, dee}},
+    {"turned_off", {ann, bob, cy, dee}, nullptr, nullptr, false, true},
+    {"turned_on_tells_only_news", {ann, bob, cy, dee}},
 };
 
 TEST_F(Notifications, TellsWhatArrivedOnceReplacingTheNoteBefore) {
@@ -125,50 +122,37 @@ TEST_F(Notifications, TellsWhatArrivedOnceReplacingTheNoteBefore) {
     check(step.maildrop);
     const std::vector<recorded_note> notes = told();
     if (step.summary == nullptr) {
-      EXPECT_TRUE(notes.empty()) << notes.front().summary.toStdString();
+      EXPECT_TRUE(notes.empty()) << notes.front().summary;
       continue;
     }
     ASSERT_EQ(notes.size(), 1u);
-    const recorded_note& note = notes[0];
-    EXPECT_EQ(note.summary.toStdString(), step.summary);
-    EXPECT_EQ(note.body.toStdString(), step.body);
-    EXPECT_EQ(note.app, "Wyke");
-    EXPECT_EQ(note.icon, "wyke");
-    EXPECT_EQ(note.hints.value("category").toString(), "email.arrived");
-    EXPECT_EQ(note.hints.value("desktop-entry").toString(), "wyke");
-    EXPECT_EQ(note.actions.value(0), "default");
+    const recorded_note& n = notes[0];
+    EXPECT_EQ((std::vector{n.summary, n.body, n.app, n.icon, n.category, n.desktop_entry, n.first_action}),
+              (std::vector<std::string>{step.summary, step.body, "Wyke", "wyke", "email.arrived", "wyke", "default"}));
     // The first note may replace one of an earlier test.
-    if (first != 0) {
-      EXPECT_EQ(note.replaces, first);
-    }
-    first = note.id;
+    EXPECT_EQ(n.replaces, first == 0 ? n.replaces : first);
+    first = n.id;
   }
 }
 
 // No service: the check goes on, the note is dropped with a line in the
 // --debug log, and the next news still reaches a service that has come.
 TEST_F(Notifications, WithoutAServiceTheCheckGoesOnAndNothingWaits) {
-  service->give_up_name();
-  char log_name[] = "/tmp/wyke-stderr.XXXXXX";
-  const int log = mkstemp(log_name);
-  const int saved = dup(STDERR_FILENO);
-  dup2(log, STDERR_FILENO);
+  service->own_name(false);
+  testing::internal::CaptureStderr();
   debug_log_enabled = true;
   check({ann});
-  const bool logged = pump_until([&] {
+  // While captured, stderr is a file that can be read afresh as it grows.
+  EXPECT_TRUE(pump_until([] {
     std::ostringstream text;
-    text << std::ifstream(log_name).rdbuf();
+    text << std::ifstream("/proc/self/fd/2").rdbuf();
     return text.str().find("no desktop notification: org.freedesktop.DBus.Error.ServiceUnknown") != std::string::npos;
-  }, std::chrono::seconds(10));
+  }, 10s));
   debug_log_enabled = false;
-  dup2(saved, STDERR_FILENO);
-  close(saved);
-  close(log);
-  unlink(log_name);
-  EXPECT_TRUE(logged);
+  testing::internal::GetCapturedStderr();
   on_window([] { EXPECT_EQ(wyke_header, "From: Ann <ann@example.org>\nSubject: Lunch"); });
 
-  ASSERT_TRUE(service->take_name());
+  ASSERT_TRUE(service->own_name(true));
   EXPECT_TRUE(told().empty());
   check({ann, bob});
   const std::vector<recorded_note> notes = told();

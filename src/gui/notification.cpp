@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QThread>
 #include <QVariantMap>
+#include <deque>
 #include <map>
 #include <mutex>
 
@@ -29,11 +30,12 @@ constexpr int reply_timeout_ms = 3000;
 // a connection keeps the thread, which then ends with the process.
 constexpr int stop_bound_ms = 2000;
 
-// A note as the bus thread sends it.
+// A note on its way to the bus thread: plain std types only. Qt's
+// implicitly shared data (QString, QVariant) is made, copied and freed on the
+// bus thread alone, so no reference count is shared between threads.
 struct note {
-  std::string message_id;
-  QString app, icon, summary, body;
-  QVariantMap hints;
+  std::string message_id, app, icon, summary, body, category, desktop_entry;
+  unsigned char urgency;
   int expire_ms;
   std::optional<BMessage> on_click;
 };
@@ -47,6 +49,8 @@ class BusSide : public QObject {
   void send(const note& n);
 
  public Q_SLOTS:
+  // Sends every note waiting for the bus thread. Bus thread.
+  void send_waiting();
   void action_invoked(uint id, const QString& action);
   void closed(uint id, uint reason);
 
@@ -75,8 +79,11 @@ void BusSide::send(const note& n) {
   const uint replaces = n.message_id.empty() || previous == on_screen_.end() ? 0 : previous->second;
   QStringList actions;
   if (n.on_click) actions << QStringLiteral("default") << QStringLiteral("Show");
+  QVariantMap hints{{QStringLiteral("urgency"), QVariant::fromValue(n.urgency)}};
+  if (!n.category.empty()) hints.insert(QStringLiteral("category"), q(n.category));
+  if (!n.desktop_entry.empty()) hints.insert(QStringLiteral("desktop-entry"), q(n.desktop_entry));
   QDBusMessage call = QDBusMessage::createMethodCall(service, path, service, QStringLiteral("Notify"));
-  call << n.app << replaces << n.icon << n.summary << n.body << actions << n.hints << n.expire_ms;
+  call << q(n.app) << replaces << q(n.icon) << q(n.summary) << q(n.body) << actions << hints << n.expire_ms;
   auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, reply_timeout_ms), this);
   connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, n](QDBusPendingCallWatcher* done) {
     done->deleteLater();
@@ -115,8 +122,18 @@ void BusSide::closed(uint id, uint) {
 }
 
 std::mutex bus_lock;
-QThread* bus_thread = nullptr;  // both under bus_lock
+QThread* bus_thread = nullptr;  // all three under bus_lock
 BusSide* bus_side = nullptr;
+std::deque<note> waiting;  // handed over by Send, oldest first
+
+void BusSide::send_waiting() {
+  std::deque<note> notes;
+  {
+    std::lock_guard lock(bus_lock);
+    notes.swap(waiting);
+  }
+  for (const note& n : notes) send(n);
+}
 
 // Run by QCoreApplication's destructor, on the Qt thread.
 void end_bus_thread() {
@@ -126,6 +143,7 @@ void end_bus_thread() {
   if (bus_thread->wait(QDeadlineTimer(stop_bound_ms))) delete bus_thread;
   bus_thread = nullptr;
   bus_side = nullptr;
+  waiting.clear();
 }
 
 // Starts the bus thread on first use; with bus_lock held. Null without an
@@ -160,15 +178,15 @@ unsigned char urgency(notification_type type) {
 BNotification::BNotification(notification_type type) : type_(type) {}
 
 status_t BNotification::Send(bigtime_t timeout) {
-  note n{message_id_, q(group_), q(icon_), q(title_), q(content_), {}, -1, on_click_};
-  n.hints.insert(QStringLiteral("urgency"), QVariant::fromValue(urgency(type_)));
-  if (!category_.empty()) n.hints.insert(QStringLiteral("category"), q(category_));
-  if (!desktop_entry_.empty()) n.hints.insert(QStringLiteral("desktop-entry"), q(desktop_entry_));
-  if (timeout >= 0) n.expire_ms = static_cast<int>(std::min<bigtime_t>(timeout / 1000, INT32_MAX));
+  const int expire_ms = timeout < 0 ? -1 : static_cast<int>(std::min<bigtime_t>(timeout / 1000, INT32_MAX));
   std::lock_guard lock(bus_lock);
   BusSide* side = bus_side_locked();
   if (side == nullptr) return B_ERROR;
-  QMetaObject::invokeMethod(side, [side, n] { side->send(n); }, Qt::QueuedConnection);
+  waiting.push_back({message_id_, group_, icon_, title_, content_, category_, desktop_entry_, urgency(type_), expire_ms,
+                     on_click_});
+  // One wake-up for a queue that was empty; by name, so the call carries no
+  // data of ours across.
+  if (waiting.size() == 1) QMetaObject::invokeMethod(side, "send_waiting", Qt::QueuedConnection);
   return B_OK;
 }
 

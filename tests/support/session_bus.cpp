@@ -1,20 +1,14 @@
 #include "session_bus.h"
 
-#include <QDBusArgument>
-#include <QDBusMessage>
-#include <QDBusMetaType>
-#include <QDBusVirtualObject>
-#include <algorithm>
-#include <condition_variable>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <mutex>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
+
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <cstring>
+#include <fstream>
 
 #include "programs.h"
 
@@ -25,116 +19,72 @@ namespace {
 const QString notifications = QStringLiteral("org.freedesktop.Notifications");
 const QString notifications_path = QStringLiteral("/org/freedesktop/Notifications");
 
-// The first line `fd` gives within `limit`, without its LF; "" otherwise.
-std::string read_line(int fd, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  std::string line;
-  char c = 0;
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    pollfd ready{fd, POLLIN, 0};
-    if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) != 1 || read(fd, &c, 1) != 1) return "";
-    if (c == '\n') return line;
-    line += c;
-  }
-}
-
 }  // namespace
 
-SessionBus::SessionBus() {
+std::string start_session_bus(std::string& why) {
   const std::string daemon = find_program("dbus-daemon");
-  char dir[] = "/tmp/wyke-bus.XXXXXX";
+  char config[] = "/tmp/wyke-bus.XXXXXX";
+  const int config_fd = mkstemp(config);
   int out[2];
-  if (daemon.empty() || mkdtemp(dir) == nullptr || pipe(out) != 0) {
-    error_ = "no dbus-daemon (Debian package dbus) or no temporary folder";
-    return;
+  if (daemon.empty() || config_fd < 0 || pipe(out) != 0) {
+    why = "no dbus-daemon (Debian package dbus) or no temporary file";
+    return "";
   }
-  dir_ = dir;
-  std::ofstream(dir_ + "/bus.conf") << "<busconfig><type>session</type><listen>unix:path=" << dir_
-                                    << "/socket</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                                       "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/>"
-                                       "</policy></busconfig>\n";
-  const std::string config = "--config-file=" + dir_ + "/bus.conf", print = "--print-address=" + std::to_string(out[1]);
-  pid_ = fork();
-  if (pid_ == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlives a crashed test
-    execl(daemon.c_str(), daemon.c_str(), "--nofork", config.c_str(), print.c_str(), nullptr);
+  close(config_fd);
+  // An abstract socket: it goes with the test's network namespace.
+  std::ofstream(config) << "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>"
+                           "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                           "<allow own=\"*\"/></policy>"
+                           "</busconfig>\n";
+  const std::string config_arg = std::string("--config-file=") + config;
+  const std::string print_arg = "--print-address=" + std::to_string(out[1]);
+  if (fork() == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);  // forked by the main thread: ends with the process
+    execl(daemon.c_str(), daemon.c_str(), "--nofork", config_arg.c_str(), print_arg.c_str(), nullptr);
     _exit(127);
   }
   close(out[1]);
-  address_ = read_line(out[0], std::chrono::seconds(10));
+  // The address, in one write once the daemon listens; nothing when it fails.
+  pollfd ready{out[0], POLLIN, 0};
+  char line[512] = {};
+  if (poll(&ready, 1, 10000) != 1 || read(out[0], line, sizeof line - 1) <= 0)
+    why = "dbus-daemon gave no address within 10 s";
   close(out[0]);
-  if (address_.empty()) error_ = "dbus-daemon gave no address within 10 s";
+  unlink(config);
+  return std::string(line, std::strcspn(line, "\n"));
 }
-
-SessionBus::~SessionBus() {
-  if (pid_ > 0) {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
-  if (!dir_.empty()) std::filesystem::remove_all(dir_);
-}
-
-// Runs on the service's own thread.
-class NotificationService::Object : public QDBusVirtualObject {
- public:
-  bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
-    if (message.member() != QLatin1String("Notify") || message.arguments().size() != 8) return false;
-    const QList<QVariant> a = message.arguments();
-    std::unique_lock lock(mutex);
-    recorded_note note{a[0].toString(), a[2].toString(), a[3].toString(),          a[4].toString(),
-                       a[1].toUInt(),   a[5].toStringList(), qdbus_cast<QVariantMap>(a[6]), 0};
-    note.id = note.replaces != 0 ? note.replaces : ++last_id;
-    notes.push_back(note);
-    changed.notify_all();
-    connection.send(message.createReply(QVariant::fromValue(note.id)));
-    return true;
-  }
-  QString introspect(const QString&) const override { return {}; }
-
-  mutable std::mutex mutex;
-  mutable std::condition_variable changed;
-  std::vector<recorded_note> notes;
-  uint last_id = 0;
-};
 
 NotificationService::NotificationService(const std::string& bus_address)
-    : connection_(QDBusConnection::connectToBus(QString::fromStdString(bus_address), QStringLiteral("recorder"))),
-      object_(std::make_unique<Object>()) {
-  object_->moveToThread(&thread_);
-  thread_.start();
-  connection_.registerVirtualObject(notifications_path, object_.get());
+    : connection_(QDBusConnection::connectToBus(QString::fromStdString(bus_address), QStringLiteral("recorder"))) {
+  connection_.registerVirtualObject(notifications_path, this);
 }
 
 NotificationService::~NotificationService() {
   connection_.unregisterObject(notifications_path);
-  thread_.quit();
-  thread_.wait();
   QDBusConnection::disconnectFromBus(QStringLiteral("recorder"));
 }
 
-bool NotificationService::take_name() { return connection_.registerService(notifications); }
-void NotificationService::give_up_name() { connection_.unregisterService(notifications); }
-
-std::vector<recorded_note> NotificationService::notes() const {
-  std::lock_guard lock(object_->mutex);
-  return object_->notes;
-}
-
-bool NotificationService::wait_for_note(const QString& summary, std::size_t from,
-                                        std::chrono::milliseconds timeout) const {
-  std::unique_lock lock(object_->mutex);
-  return object_->changed.wait_for(lock, timeout, [&] {
-    const auto& notes = object_->notes;
-    return std::any_of(notes.begin() + static_cast<long>(std::min(from, notes.size())), notes.end(),
-                       [&](const recorded_note& note) { return note.summary == summary; });
-  });
+bool NotificationService::own_name(bool own) {
+  return own ? connection_.registerService(notifications) : connection_.unregisterService(notifications);
 }
 
 void NotificationService::click(uint id) {
   QDBusMessage signal = QDBusMessage::createSignal(notifications_path, notifications, QStringLiteral("ActionInvoked"));
   signal << id << QStringLiteral("default");
   connection_.send(signal);
+}
+
+bool NotificationService::handleMessage(const QDBusMessage& message, const QDBusConnection& connection) {
+  const QList<QVariant> a = message.arguments();
+  if (message.member() != QLatin1String("Notify") || a.size() != 8) return false;
+  const QVariantMap hints = qdbus_cast<QVariantMap>(a[6]);
+  recorded_note& note = notes.emplace_back(recorded_note{
+      a[0].toString().toStdString(), a[2].toString().toStdString(), a[3].toString().toStdString(),
+      a[4].toString().toStdString(), hints.value("category").toString().toStdString(),
+      hints.value("desktop-entry").toString().toStdString(), a[5].toStringList().value(0).toStdString(), a[1].toUInt()});
+  note.id = note.replaces != 0 ? note.replaces : static_cast<uint>(notes.size());
+  connection.send(message.createReply(QVariant::fromValue(note.id)));
+  return true;
 }
 
 }  // namespace wyke_test

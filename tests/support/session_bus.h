@@ -3,59 +3,39 @@
 // Notify call, as a desktop's would.
 #pragma once
 
-#include <sys/types.h>
-
 #include <QDBusConnection>
-#include <QStringList>
-#include <QThread>
-#include <QVariantMap>
-#include <chrono>
-#include <memory>
+#include <QDBusVirtualObject>
 #include <string>
 #include <vector>
 
 namespace wyke_test {
 
-class SessionBus {
- public:
-  // Starts dbus-daemon, waiting (bounded) for its address; address() stays
-  // empty and error() says why when it cannot.
-  SessionBus();
-  ~SessionBus();  // SIGKILL: it keeps nothing worth a clean end
-  const std::string& address() const { return address_; }
-  const std::string& error() const { return error_; }
-
- private:
-  std::string dir_, address_, error_;
-  pid_t pid_ = -1;
-};
+// Starts dbus-daemon, which ends with the test process, and returns its
+// address once it listens (bounded); "" with `why` set when it cannot.
+std::string start_session_bus(std::string& why);
 
 struct recorded_note {
-  QString app, icon, summary, body;
-  uint replaces = 0;
-  QStringList actions;
-  QVariantMap hints;
-  uint id = 0;  // the service's answer
+  std::string app, icon, summary, body, category, desktop_entry, first_action;
+  uint replaces = 0, id = 0;  // id: the service's answer
 };
 
-class NotificationService {
+// Lives on the Qt thread: it records while that thread handles events
+// (pump_until).
+class NotificationService : public QDBusVirtualObject {
  public:
   explicit NotificationService(const std::string& bus_address);
-  ~NotificationService();
+  ~NotificationService() override;
   // Owns org.freedesktop.Notifications on the bus, or gives it up.
-  bool take_name();
-  void give_up_name();
-  std::vector<recorded_note> notes() const;
-  // True once a note with `summary` came after the first `from`, false after `timeout`.
-  bool wait_for_note(const QString& summary, std::size_t from, std::chrono::milliseconds timeout) const;
+  bool own_name(bool own);
   // The user clicks note `id`.
   void click(uint id);
 
+  std::vector<recorded_note> notes;
+
  private:
-  class Object;
+  bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
+  QString introspect(const QString&) const override { return {}; }
   QDBusConnection connection_;
-  QThread thread_;
-  std::unique_ptr<Object> object_;
 };
 
 }  // namespace wyke_test
