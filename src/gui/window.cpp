@@ -64,8 +64,12 @@ void BWindow::Activate(bool active) {
   });
 }
 
+// A minimized window is not the one the user works in, whatever Qt still
+// believes: its news of the focus moving away can come late on a busy
+// desktop, and a restore that trusted it would take the focus.
 bool BWindow::IsActive() const {
-  return query<WindowWidget>(top_view_->peer(), false, [](WindowWidget& w) { return w.isActiveWindow(); });
+  return query<WindowWidget>(top_view_->peer(), false,
+                             [](WindowWidget& w) { return w.isActiveWindow() && !w.isMinimized(); });
 }
 
 void BWindow::ResizeTo(float width, float height) {
