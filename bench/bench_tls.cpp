@@ -92,6 +92,12 @@ void link_round_trips(benchmark::State& state, int ended_before) {
   const double ms = std::chrono::duration<double, std::milli>(proxy().last_connection()).count();
   state.counters["link_ms"] = ms;
   state.counters["link_round_trips"] = ms / std::chrono::duration<double, std::milli>(2 * one_way).count();
+  // The times the client spoke again after hearing from the server: the
+  // round trips its exchange needs, whatever either side's computing took.
+  const std::vector<bench::DelayProxy::Chunk> chunks = proxy().last_chunks();
+  int turns = 0;
+  for (std::size_t i = 1; i < chunks.size(); ++i) turns += chunks[i].from_client && !chunks[i - 1].from_client;
+  state.counters["link_turns"] = turns;
 }
 
 // The chunks of the last connection as the link saw them, one a line, on

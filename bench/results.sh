@@ -130,9 +130,9 @@ say("# Benchmark results")
 say("")
 if os.path.exists(f"{raw}/whole_run"):
     whole = open(f"{raw}/whole_run").read().strip()
-    say(f"Written by `bench/results.sh` with ONLY={os.environ['ONLY']} on {machine['date']}: those figures come from that")
-    say(f"run, every other one from the whole run of {whole} (`make bench`), on the machine described below as it")
-    say(f"was then. A new whole run rewrites this file.")
+    say(f"Written by `bench/results.sh` with ONLY={os.environ['ONLY']} on {machine['date']}: those figures come from")
+    say(f"that run, every other one from the whole run of {whole} (`make bench`); the machine below is as it")
+    say("was then. A new whole run rewrites this file.")
     machine = dict(line.rstrip("\n").split("=", 1) for line in open(f"{raw}/machine.kept"))
 else:
     say(f"Written by `make bench` (bench/results.sh) on {machine['date']}. Every figure below comes from that one run;")
@@ -283,18 +283,20 @@ if tls:
     say("checks before; Python starts afresh for each. Wyke: best of 5 checks; Python: best of 3. \"At the link\" is")
     say("the proxy's time from its accept to its close, the server's computing included (it starts a login")
     say("process and a mail process per connection). The same checks straight to the server's port tell the time")
-    say("spent computing; what the delay adds, over the round trip, is the count of round trips alone.")
+    say("spent computing; what the delay adds, over the round trip, is the count of round trips alone. Turns are")
+    say("counted at the link: the times the client spoke again after hearing from the server (a close after the")
+    say("server's last answer counts), the exchange's round trips whatever the computing took.")
     say("")
-    say("| client | at the link (ms) | at the link / 20 ms | wall, delayed (ms) | wall, no delay (ms) | "
-        "round trips ((delayed - no delay) / 20 ms) |")
-    say("|---|---|---|---|---|---|")
+    say("| client | at the link (ms) | at the link / 20 ms | turns at the link | wall, delayed (ms) | "
+        "wall, no delay (ms) | round trips ((delayed - no delay) / 20 ms) |")
+    say("|---|---|---|---|---|---|---|")
     for label, prefix in [("Wyke, `security = tls`, first check", "BM_FirstTlsCheck/"),
                           ("Wyke, `security = tls`, later check", "BM_TlsCheck/"),
                           ("Python `poplib.POP3_SSL`", "BM_ReferenceTlsCheck/")]:
         delayed = best(f"{prefix}delayed:1/")
         direct = best(f"{prefix}delayed:0/")["real_time"]
         link = delayed["link_ms"]
-        say(f"| {label} | {link:.0f} | {link / rtt:.1f} | {delayed['real_time']:.0f} | {direct:.0f} | "
+        say(f"| {label} | {link:.0f} | {link / rtt:.1f} | {delayed['link_turns']:.0f} | {delayed['real_time']:.0f} | {direct:.0f} | "
             f"{(delayed['real_time'] - direct) / rtt:.1f} |")
     say("")
     say("The CPU that TLS adds: 2,000 messages from the same server on plain loopback, CPU of the thread running the")
