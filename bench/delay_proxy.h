@@ -26,6 +26,13 @@ namespace bench {
 class DelayProxy {
  public:
   using clock = std::chrono::steady_clock;
+  // A chunk as the proxy read it: when, from the accept on; which side
+  // wrote it; how many bytes. A connection's chunks tell its turns.
+  struct Chunk {
+    clock::duration at;
+    bool from_client;
+    std::size_t bytes;
+  };
 
   // Listens on `address` (a port of its own) and connects each client to
   // `target_address`:`target_port`. False from listening() when it cannot.
@@ -63,6 +70,11 @@ class DelayProxy {
   clock::duration last_connection() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return last_connection_;
+  }
+  // The chunks of the connection that ended last, in the order read.
+  std::vector<Chunk> last_chunks() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return last_chunks_;
   }
   // Connections whose both directions have ended; waits up to `timeout` for
   // more than `seen`.
@@ -105,19 +117,28 @@ class DelayProxy {
         continue;
       }
       connections_.emplace_back([this, client, server, accepted = clock::now()] {
-        std::thread back([this, server, client] { pump(server, client); });
-        pump(client, server);
+        auto chunks = std::make_shared<Timeline>();
+        std::thread back([this, server, client, accepted, chunks] { pump(server, client, false, accepted, *chunks); });
+        pump(client, server, true, accepted, *chunks);
         back.join();
         std::lock_guard<std::mutex> ended(mutex_);
         last_connection_ = clock::now() - accepted;
+        last_chunks_ = std::move(chunks->chunks);
         ++ended_;
         ended_changed_.notify_all();
       });
     }
   }
 
-  // Reads `from` until it ends, passing every chunk to `to` one delay later.
-  void pump(int from, int to) const {
+  // The chunks of one connection, both directions.
+  struct Timeline {
+    std::mutex mutex;
+    std::vector<Chunk> chunks;
+  };
+
+  // Reads `from` until it ends, passing every chunk to `to` one delay later
+  // and noting it in `timeline`.
+  void pump(int from, int to, bool from_client, clock::time_point accepted, Timeline& timeline) const {
     auto line = std::make_shared<Line>();
     std::thread writer([line, to] {
       std::unique_lock<std::mutex> lock(line->mutex);
@@ -141,6 +162,10 @@ class DelayProxy {
     for (;;) {
       const ssize_t n = recv(from, chunk, sizeof chunk, 0);
       if (n <= 0) break;
+      {
+        std::lock_guard<std::mutex> noted(timeline.mutex);
+        timeline.chunks.push_back({clock::now() - accepted, from_client, static_cast<std::size_t>(n)});
+      }
       std::lock_guard<std::mutex> lock(line->mutex);
       line->chunks.emplace_back(clock::now() + one_way_, std::string(chunk, static_cast<std::size_t>(n)));
       line->changed.notify_one();
@@ -162,6 +187,7 @@ class DelayProxy {
   mutable std::mutex mutex_;
   std::vector<int> sockets_;
   clock::duration last_connection_{};
+  std::vector<Chunk> last_chunks_;
   int ended_ = 0;
   mutable std::condition_variable ended_changed_;
   std::vector<std::thread> connections_;

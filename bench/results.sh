@@ -6,6 +6,8 @@
 # BASELINE_WYKE, when set, is a notifier binary of an earlier build (say, of
 # the main branch before a change) whose long-list figures are taken in the
 # same run, beside this build's.
+# ONLY, when set, names the runs to make again (say ONLY=tls, or "tls imap");
+# the other figures are those of the last run kept in BUILD_DIR/bench-raw.
 set -euo pipefail
 build=$(cd "${1:-build-bench}" && pwd)
 bench=$(cd "$(dirname "$0")" && pwd)
@@ -13,19 +15,38 @@ root=$(dirname "$bench")
 idle=${IDLE_SECONDS:-60}
 raw=$(mktemp -d)
 trap 'rm -rf "$raw"' EXIT
+kept="$build/bench-raw"
+only=${ONLY:-}
+if [ -n "$only" ]; then
+  [ -f "$kept/machine" ] || { echo "ONLY needs a whole run first: nothing kept in $kept" >&2; exit 1; }
+  cp -r "$kept"/. "$raw"/
+  mkdir "$raw/kept"
+  cp "$kept"/desktop.md "$kept"/long_list.md "$kept"/decode_reference.txt "$raw/kept"/
+fi
+
+# Each command line once: a run with ONLY keeps those of the last one.
+note_command() {
+  grep -qxF -- "$1" "$raw/commands" 2>/dev/null || printf '%s\n' "$1" >>"$raw/commands"
+}
 
 # run NAME COMMAND...: runs it, shows its output, and keeps the command line
 # (words with blanks or quotes in single quotes, the temporary folder as $RAW).
 run() {
   local name=$1 word line=""
   shift
+  if [ -n "$only" ] && [[ " $only " != *" $name "* ]]; then
+    # Kept from the last run: its output as it was (the caller may write
+    # it out again).
+    case $name in decode_reference | desktop | long_list) cat "$raw/kept/$name".*;; esac
+    return 0
+  fi
   for word in "$@"; do
     [[ $word =~ [[:space:]\"\'\$\&] ]] && word="'$word'"
     line+="${line:+ }$word"
   done
   line=${line//$root\//}
   echo "== $name: $line" >&2
-  printf '%s\n' "${line//$raw/\$RAW}" >>"$raw/commands"
+  note_command "${line//$raw/\$RAW}"
   "$@"
 }
 
@@ -51,7 +72,7 @@ if unshare -rn true 2>/dev/null; then
   desktop=(unshare -rn sh -c 'ip link set lo up && exec "$@"' sh "${desktop[@]}")
 fi
 export IDLE_SECONDS=$idle
-echo "export IDLE_SECONDS=$idle" >>"$raw/commands"
+note_command "export IDLE_SECONDS=$idle"
 run desktop "${desktop[@]}" | tee "$raw/desktop.md"
 # The demo server takes port 110: in a network of its own too.
 long_list=(tools/with-display.sh bench/long_list.sh "$build/tools/wyke-demo-server" "this build=$build/wyke")
@@ -75,9 +96,15 @@ compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt")
   echo "load=$(cut -d ' ' -f 1-3 /proc/loadavg)"
   echo "idle=$idle"
 } >"$raw/machine"
+# The machine and date of a whole run stay those of the figures kept.
+if [ -n "$only" ]; then
+  sed -n 's/^date=//p' "$kept/machine" >"$raw/whole_run"
+  cp "$kept/machine" "$raw/machine.kept"
+fi
 
 # The decoding figures of the run before, to set beside this one's.
-[ -f "$bench/RESULTS.md" ] && cp "$bench/RESULTS.md" "$raw/previous.md"
+# (With ONLY, those the whole run set beside its own, kept with it.)
+[ -n "$only" ] || [ ! -f "$bench/RESULTS.md" ] || cp "$bench/RESULTS.md" "$raw/previous.md"
 
 python3 - "$raw" >"$bench/RESULTS.md" <<'EOF'
 import json, os, re, sys
@@ -101,8 +128,15 @@ out = []
 say = out.append
 say("# Benchmark results")
 say("")
-say(f"Written by `make bench` (bench/results.sh) on {machine['date']}. Every figure below comes from that one run;")
-say("a new run rewrites this file.")
+if os.path.exists(f"{raw}/whole_run"):
+    whole = open(f"{raw}/whole_run").read().strip()
+    say(f"Written by `bench/results.sh` with ONLY={os.environ['ONLY']} on {machine['date']}: those figures come from")
+    say(f"that run, every other one from the whole run of {whole} (`make bench`); the machine below is as it")
+    say("was then. A new whole run rewrites this file.")
+    machine = dict(line.rstrip("\n").split("=", 1) for line in open(f"{raw}/machine.kept"))
+else:
+    say(f"Written by `make bench` (bench/results.sh) on {machine['date']}. Every figure below comes from that one run;")
+    say("a new run rewrites this file.")
 say("")
 say("## Machine")
 say("")
@@ -242,18 +276,28 @@ if tls:
     say("A real Dovecot (TLS required, PIPELINING advertised) in a private network, 200 messages, reached through a")
     say("delaying proxy on loopback that holds every chunk 10 ms each way (a 20 ms round trip; it delays data, not")
     say("the TCP handshake, so a real link adds one round trip for connecting). Wyke's check in mode `tls`")
-    say("(greeting, CAPA, login, STAT, TOP n 0 pipelined in batches, QUIT) beside `bench/reference_check.py` with")
-    say("Python's `poplib.POP3_SSL` (STAT once, then each TOP n 0 in turn), the same server and proxy, the same run.")
-    say("Wyke: best of 5 checks; Python: best of 3. The same checks straight to the server's port tell the time")
-    say("spent computing (the server starts a login process per connection; the key exchange; decoding); what the")
-    say("delay adds, over the round trip, is the count of round trips alone.")
+    say("(greeting, CAPA, login and STAT in one write, TOP n 0 pipelined in batches with QUIT after the last)")
+    say("beside `bench/reference_check.py` with Python's `poplib.POP3_SSL` (STAT once, then each TOP n 0 in turn),")
+    say("the same server and proxy, the same run. The first check is that of a fresh process, as at the notifier's")
+    say("start (nothing of OpenSSL or the trust store set up yet); a later check runs in a process that has made")
+    say("checks before; Python starts afresh for each. Wyke: best of 5 checks; Python: best of 3. \"At the link\" is")
+    say("the proxy's time from its accept to its close, the server's computing included (it starts a login")
+    say("process and a mail process per connection). The same checks straight to the server's port tell the time")
+    say("spent computing; what the delay adds, over the round trip, is the count of round trips alone. Turns are")
+    say("counted at the link: the times the client spoke again after hearing from the server (a close after the")
+    say("server's last answer counts), the exchange's round trips whatever the computing took.")
     say("")
-    say("| client | wall, delayed (ms) | wall / 20 ms | wall, no delay (ms) | round trips ((delayed - no delay) / 20 ms) |")
-    say("|---|---|---|---|---|")
-    for label, prefix in [("Wyke, `security = tls`", "BM_TlsCheck/"), ("Python `poplib.POP3_SSL`", "BM_ReferenceTlsCheck/")]:
-        delayed = best(f"{prefix}delayed:1/")["real_time"]
+    say("| client | at the link (ms) | at the link / 20 ms | turns at the link | wall, delayed (ms) | "
+        "wall, no delay (ms) | round trips ((delayed - no delay) / 20 ms) |")
+    say("|---|---|---|---|---|---|---|")
+    for label, prefix in [("Wyke, `security = tls`, first check", "BM_FirstTlsCheck/"),
+                          ("Wyke, `security = tls`, later check", "BM_TlsCheck/"),
+                          ("Python `poplib.POP3_SSL`", "BM_ReferenceTlsCheck/")]:
+        delayed = best(f"{prefix}delayed:1/")
         direct = best(f"{prefix}delayed:0/")["real_time"]
-        say(f"| {label} | {delayed:.0f} | {delayed / rtt:.1f} | {direct:.0f} | {(delayed - direct) / rtt:.1f} |")
+        link = delayed["link_ms"]
+        say(f"| {label} | {link:.0f} | {link / rtt:.1f} | {delayed['link_turns']:.0f} | {delayed['real_time']:.0f} | {direct:.0f} | "
+            f"{(delayed['real_time'] - direct) / rtt:.1f} |")
     say("")
     say("The CPU that TLS adds: 2,000 messages from the same server on plain loopback, CPU of the thread running the")
     say("check (best of 5). Mode `none` is the plain exchange (STAT before every TOP), which the server allows only")
@@ -330,4 +374,10 @@ say("")
 say("`$RAW` is a temporary folder for the raw JSON output.")
 print("\n".join(out))
 EOF
+# Kept for a later run with ONLY.
+mkdir -p "$kept"
+for file in "$raw"/*; do
+  case ${file##*/} in kept | whole_run | machine.kept) ;; machine) [ -n "$only" ] || cp "$file" "$kept"/;;
+    *) cp "$file" "$kept"/;; esac
+done
 echo "wrote $bench/RESULTS.md" >&2

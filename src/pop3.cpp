@@ -25,6 +25,10 @@ uint16 pop3_connect_port = pop3port;
 namespace {
 
 
+tls_trust trust_of(const mail_pop_account& account) {
+  return {account.pop_host, account.pop_cafile, account.pop_fingerprint};
+}
+
 uint16 port_of(const mail_pop_account& account) {
   if (account.pop_port != 0) return account.pop_port;
   return account.security == pop_security::tls ? pop3s_port : pop3_connect_port;
@@ -59,7 +63,7 @@ POP3::~POP3() {
   // The second QUIT goes as it always has, but its answer is not awaited: a
   // server that answered the first and keeps the connection open would hold
   // every check's window for a whole receive time-out.
-  if (pop3_transport && pop3_transport->is_open() && Send("QUIT\r\n")) GiveUp();
+  if (pop3_transport && pop3_transport->is_open() && (pop3_quit_ahead || Send("QUIT\r\n"))) GiveUp();
   wipe_secret(pop3_command);
 }
 
@@ -87,6 +91,11 @@ status_t POP3::Connect() {
   pop3_security = account.security;
   pop3_peer = account.pop_host;
   pop3_transport = pop3_make_transport(pop3_security, limits);
+  // The TLS set-up that needs no server, before its clock runs.
+  if (pop3_security != pop_security::none && !pop3_transport->prepare_tls(trust_of(account))) {
+    report_failure(pop3_transport->reason());
+    return POP3_ERROR;
+  }
 
   if (!pop3_transport->connect(account.pop_host, port_of(account))) {
     report_failure(pop3_transport->reason());
@@ -123,7 +132,7 @@ bool POP3::StartTLS(const mail_pop_account& account) {
   // What came before the handshake is not the server's word: a STARTTLS
   // reply may have had commands of an attacker's glued to it.
   pop3_read_begin = pop3_read_end = 0;
-  if (pop3_transport->start_tls({account.pop_host, account.pop_cafile, account.pop_fingerprint})) return true;
+  if (pop3_transport->start_tls(trust_of(account))) return true;
   report_failure(pop3_transport->reason());
   GiveUp();
   return false;
@@ -171,7 +180,16 @@ bool POP3::HasCapability(const std::string& name) const {
   return std::find(pop3_capabilities.begin(), pop3_capabilities.end(), name) != pop3_capabilities.end();
 }
 
-status_t POP3::QUIT() { return SendCommand("QUIT"); }
+// The plain exchange awaits QUIT's answer as it always has. A secured
+// session wants nothing more of the server once QUIT is on its way: it
+// closes without the answer's round trip, having sent QUIT with the last
+// TOPs when it could.
+status_t POP3::QUIT() {
+  if (pop3_security == pop_security::none) return SendCommand("QUIT");
+  const bool sent = pop3_quit_ahead || Send("QUIT\r\n");
+  GiveUp();
+  return sent ? POP3_COMMAND_SUCSESS : POP3_ERROR;
+}
 
 status_t POP3::USER(const char* name) {
   pop3_command = "USER ";
@@ -249,6 +267,14 @@ status_t POP3::TOP(int mes, int line) {
     std::string batch;
     for (; pop3_owed < pop3_pipeline_depth && pop3_next_top <= pop3_listing_count; ++pop3_owed, ++pop3_next_top)
       batch += "TOP " + std::to_string(pop3_next_top) + " " + std::to_string(line) + "\r\n";
+    // The batch that asks for the last message ends the session too: the
+    // server closes right after its last answer, a round trip sooner than
+    // a QUIT sent once the listing is read. QUIT deletes nothing here, so it
+    // is as harmless in a listing that stops short.
+    if (pop3_next_top > pop3_listing_count && !pop3_quit_ahead) {
+      batch += "QUIT\r\n";
+      pop3_quit_ahead = true;
+    }
     if (!batch.empty() && !Send(batch)) {
       pop3_owed = 0;
       return POP3_ERROR;
@@ -391,6 +417,11 @@ status_t POP3::SendCommand(const std::string& command, secret_in secret) {
   // A command that reads no status line leaves none of an earlier one.
   pop3_server_response_message.clear();
   if (!pop3_transport || !pop3_transport->is_open()) return POP3_ERROR;
+  // Nothing follows a QUIT: its answer would be read as this one's.
+  if (pop3_quit_ahead) {
+    GiveUp();
+    return POP3_ERROR;
+  }
   // The command and its CR LF in one write: two small writes and then a
   // read can wait on Nagle's algorithm and the server's delayed ACK.
   std::string line;

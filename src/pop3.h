@@ -5,9 +5,10 @@
 // greeting, USER, PASS, then the caller's commands one at a time. `tls`
 // (TLS from the first byte) and `starttls` (greeting, CAPA, STLS, TLS, CAPA
 // again) add CAPA and, when the server announces PIPELINING, send USER, PASS
-// and STAT in one write and the TOPs of a listing ahead in a bounded window. Nothing is sent in plain text once
-// TLS was asked for, and no credential before the server's certificate
-// passed.
+// and STAT in one write and the TOPs of a listing ahead in a bounded window,
+// QUIT with the last of them; they close once QUIT is sent. Nothing is sent
+// in plain text once TLS was asked for, and no credential before the
+// server's certificate passed.
 //
 // The mail check makes one object per check on the notifier window's thread
 // and uses it from that thread alone; every call blocks until the server has
@@ -124,7 +125,8 @@ class POP3 {
   // accepted; otherwise a POP3_ code or the mail settings' error, and the
   // reason told through report_failure.
   status_t Connect();
-  // POP3_ERROR, writing nothing, when the object has no socket.
+  // POP3_ERROR, writing nothing, when the object has no socket. A secured
+  // session closes once QUIT is sent, without awaiting its answer.
   status_t QUIT();
 
   // --- Mailbox commands: each reads its status line; further lines are
@@ -132,9 +134,10 @@ class POP3 {
 
   status_t STAT();
   // In a pipelining session, TOP n for the n after the last one asked also
-  // sends the TOPs up to the count of the last STAT ahead, so the
-  // caller must read each answer whole and ask for the numbers in order;
-  // any other command ends the session after it is sent.
+  // sends the TOPs up to the count of the last STAT ahead, and QUIT after
+  // the last of them, so the caller must read each answer whole and ask for
+  // the numbers in order; any other command ends the session (after it is
+  // sent, unless QUIT went ahead).
   status_t TOP(int mes, int line);
   status_t NOOP();
   status_t LIST();
@@ -217,6 +220,7 @@ class POP3 {
   int pop3_next_top = 0;
   int pop3_top_lines = 0;
   int pop3_login_ahead = 0;  // answers owed to the login sent ahead
+  bool pop3_quit_ahead = false;  // QUIT went with the last TOPs
   int pop3_account_index;
   status_t status = B_OK;
   std::string pop3_server_response_message;

@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <deque>
 #include <future>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "netns.h"
 #include "pop3.h"
 #include "pop3_server.h"
+#include "scripted_transport.h"
 #include "pop3_account.h"
 #include "temp_config.h"
 
@@ -596,6 +599,37 @@ TEST_F(Pop3Test, ServesOneCheckAfterAnother) {
   }
   EXPECT_TRUE(server.wait_for_sessions(3, bounded));
   EXPECT_EQ(server.session_log(2), server.session_log(0));
+}
+
+// A QUIT that went with the last TOPs ends the session: a command after it
+// would take QUIT's answer for its own, so it is not even sent. In memory:
+// the "TLS" of the scripted transport lets the bytes through.
+TEST(Pop3QuitAhead, NothingFollowsIt) {
+  static std::string sent;
+  static std::deque<std::string> script;
+  sent.clear();
+  script = {"+OK ready\r\n", "+OK\r\nPIPELINING\r\n.\r\n", "+OK\r\n+OK\r\n+OK 1 40\r\n",
+            "+OK\r\nSubject: a\r\n.\r\n+OK bye\r\n", "+OK more\r\n"};
+  struct Restore {
+    pop3_transport_maker before = pop3_make_transport;
+    ~Restore() { pop3_make_transport = before; }
+  } restore;
+  pop3_make_transport = [](pop_security, const transport_limits&) -> std::unique_ptr<Transport> {
+    return std::make_unique<wyke_test::ScriptedTransport>(script, sent);
+  };
+  wyke_test::TempConfigHome home;
+  home.write("Mail/accounts", "[account]\nhost = localhost\nuser = alice\npassword = secret\nsecurity = tls\n", 0600);
+  {
+    POP3 mes(0);
+    ASSERT_EQ(mes.Connect(), POP3::POP3_COMMAND_SUCSESS);
+    ASSERT_EQ(mes.MessageCount(), 1);
+    ASSERT_EQ(mes.TOP(1, 0), POP3::POP3_COMMAND_SUCSESS);
+    EXPECT_EQ(mes.GetData(), "Subject: a\r\n");
+    EXPECT_EQ(mes.GetData(), "");
+    EXPECT_EQ(mes.NOOP(), POP3::POP3_ERROR);
+    EXPECT_EQ(mes.STAT(), POP3::POP3_ERROR);
+  }
+  EXPECT_EQ(sent, "<TLS>CAPA\r\nUSER alice\r\nPASS secret\r\nSTAT\r\nTOP 1 0\r\nQUIT\r\n");
 }
 
 }  // namespace

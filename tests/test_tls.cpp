@@ -149,6 +149,7 @@ struct TrustCase {
   bool ca_in_store;     // SSL_CERT_FILE holds the test CA
   std::string shown;    // "Error", or the listing
   std::string because;  // in the reason of a refusal
+  bool connects = true;  // false: refused before any connection
 };
 
 auto tls_server(Pick which, TlsStart start = TlsStart::immediately,
@@ -206,7 +207,7 @@ const std::vector<TrustCase> trust_cases = {
     {"tls_1_0_only", "tls", tls_server(&Certs::good, TlsStart::immediately, true), keys(""),
      true, "Error", "TLS handshake with localhost port 995 failed"},
     {"missing_cafile", "tls", tls_server(&Certs::good), keys("cafile = /nonexistent.pem"),
-     true, "Error", "cannot read the cafile /nonexistent.pem: No such file or directory"},
+     true, "Error", "cannot read the cafile /nonexistent.pem: No such file or directory", false},
     // Trusted.
     {"ca_in_the_system_store", "tls", tls_server(&Certs::good), keys(""), true, two_listed,
      ""},
@@ -253,7 +254,10 @@ TEST_F(Tls, WhomToTrust) {
     account("security = " + std::string(c.security) + "\n" + c.keys(*certs));
     check();
     EXPECT_EQ(wyke_header, c.shown);
-    EXPECT_TRUE(server.wait_for_sessions(1, bounded));
+    if (c.connects)
+      EXPECT_TRUE(server.wait_for_sessions(1, bounded));
+    else
+      EXPECT_EQ(server.sessions_ended(), 0) << "the trust store is read before connecting";
     const Lines log = server.log();
     if (c.shown == "Error") {
       EXPECT_FALSE(sent_credentials(log)) << testing::PrintToString(log);
@@ -345,8 +349,38 @@ TEST_F(Tls, PipelinedAndOneByOneListingsAgree) {
   EXPECT_EQ(one_by_one.read_ahead, 0);
   Lines want = {"CAPA", "USER alice", "PASS secret", "STAT"};
   for (int i = 1; i <= count; ++i) want.push_back("TOP " + std::to_string(i) + " 0");
-  want.insert(want.end(), {"QUIT", "QUIT"});
+  want.push_back("QUIT");
   EXPECT_EQ(pipelined.log, want);
+}
+
+// A secured session wants nothing after QUIT: it goes with the last TOPs
+// when the server pipelines, on its own otherwise, and its answer is never
+// awaited. The server here never answers it; the receive wait is far above
+// the test's bound, so a client waiting for the answer fails the test.
+TEST_F(Tls, QuitIsSentAndNotAwaited) {
+  const TrustStore store(certs->ca());
+  pop3_receive_timeout_ms = 60 * 1000;
+  pop3_check_deadline_ms = 120 * 1000;
+  struct Case {
+    bool pipelining;
+    int read_ahead;  // PASS and STAT with USER; TOP 2 and QUIT with TOP 1
+  };
+  for (const Case& c : {Case{true, 4}, Case{false, 0}}) {
+    SCOPED_TRACE(c.pipelining ? "pipelining" : "one by one");
+    ScriptedPop3Server server{two_messages};
+    server.use_tls(TlsStart::immediately, certs->good().certificate, certs->good().key);
+    server.set_capabilities(c.pipelining ? Lines{"TOP", "USER", "PIPELINING"} : Lines{"TOP", "USER"});
+    server.go_silent_at(7);  // CAPA, USER, PASS, STAT, TOP 1 0, TOP 2 0, QUIT
+    ASSERT_TRUE(server.start("127.0.0.1", 995)) << server.error();
+    account("security = tls");
+    auto done = std::async(std::launch::async, [&] { return check(); });
+    ASSERT_EQ(done.wait_for(bounded), std::future_status::ready) << "the check waited for QUIT's answer";
+    EXPECT_EQ(done.get(), 4);
+    EXPECT_EQ(wyke_header, two_listed);
+    ASSERT_TRUE(server.wait_for_sessions(1, bounded));
+    EXPECT_EQ(server.log(), (Lines{"CAPA", "USER alice", "PASS secret", "STAT", "TOP 1 0", "TOP 2 0", "QUIT"}));
+    EXPECT_EQ(server.commands_read_ahead(), c.read_ahead);
+  }
 }
 
 // A listing cut short with answers still on their way ends the session

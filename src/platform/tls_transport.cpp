@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "platform/debug_log.h"
 #include "platform/sockets.h"
@@ -135,11 +137,20 @@ class TlsTransport final : public Transport {
     return socket_.connect(host, port) || from_socket();
   }
 
+  // Reading the system's trust store takes tens of milliseconds on a first
+  // check, more on a busy machine: done before the connection, the server
+  // sees the ClientHello as soon as it accepts.
+  bool prepare_tls(const tls_trust& trust) override {
+    if (ctx_ && prepared_cafile_ == trust.cafile) return true;
+    clear_failure();
+    return make_context(trust);
+  }
+
   bool start_tls(const tls_trust& trust) override {
     clear_failure();
     if (!socket_.is_open()) return fail(transport_error::io, "not connected");
     if (ssl_) return fail(transport_error::tls, "TLS is already on");
-    if (make_session(trust) && handshake() && verified(trust)) return true;
+    if (prepare_tls(trust) && make_session(trust) && handshake() && verified(trust)) return true;
     close();
     return false;
   }
@@ -181,7 +192,6 @@ class TlsTransport final : public Transport {
       socket_.set_limits(session);
     }
     ssl_.reset();
-    ctx_.reset();
     socket_.close();
   }
 
@@ -204,25 +214,35 @@ class TlsTransport final : public Transport {
     return fail(transport_error::tls, "TLS with " + socket_.peer() + " failed: " + openssl_error());
   }
 
-  bool make_session(const tls_trust& trust) {
+  // The context of every session of this transport: the trust store and
+  // `trust`'s cafile, the protocol floor, the verification.
+  bool make_context(const tls_trust& trust) {
     ERR_clear_error();
-    ctx_.reset(SSL_CTX_new(TLS_client_method()));
-    if (!ctx_ || SSL_CTX_set_min_proto_version(ctx_.get(), TLS1_2_VERSION) != 1 ||
-        SSL_CTX_set_default_verify_paths(ctx_.get()) != 1)
+    ctx_.reset();
+    CtxPtr made(SSL_CTX_new(TLS_client_method()));
+    if (!made || SSL_CTX_set_min_proto_version(made.get(), TLS1_2_VERSION) != 1 ||
+        SSL_CTX_set_default_verify_paths(made.get()) != 1)
       return fail(transport_error::io, "cannot set up TLS: " + openssl_error());
-    if (!trust.cafile.empty() && SSL_CTX_load_verify_locations(ctx_.get(), trust.cafile.c_str(), nullptr) != 1)
+    if (!trust.cafile.empty() && SSL_CTX_load_verify_locations(made.get(), trust.cafile.c_str(), nullptr) != 1)
       return fail(transport_error::tls, "cannot read the cafile " + trust.cafile + ": " + openssl_error());
     // A second handshake within the session would bring a certificate that
     // verified() never sees; a POP3 session has no use for one.
-    SSL_CTX_set_options(ctx_.get(), SSL_OP_NO_RENEGOTIATION);
+    SSL_CTX_set_options(made.get(), SSL_OP_NO_RENEGOTIATION);
     // The handshake runs to its end whatever the certificate, so that the
     // reason and the fingerprint seen can be told; verified() then judges
     // it before start_tls returns, and so before any byte of the session.
     // The callback lets a refused certificate through to that judgement,
     // while a verification that could not run at all (OpenSSL failing
     // inside) still ends the handshake rather than reading as passed.
-    SSL_CTX_set_verify(ctx_.get(), SSL_VERIFY_PEER, [](int, X509_STORE_CTX*) { return 1; });
+    SSL_CTX_set_verify(made.get(), SSL_VERIFY_PEER, [](int, X509_STORE_CTX*) { return 1; });
+    ctx_ = std::move(made);
+    prepared_cafile_ = trust.cafile;
+    return true;
+  }
 
+  // The session over the connection, for `trust`'s host.
+  bool make_session(const tls_trust& trust) {
+    ERR_clear_error();
     ssl_.reset(SSL_new(ctx_.get()));
     const BIO_METHOD* method = transport_bio_method();
     BIO* bio = ssl_ && method != nullptr ? BIO_new(method) : nullptr;
@@ -317,7 +337,8 @@ class TlsTransport final : public Transport {
   }
 
   SocketTransport socket_;
-  CtxPtr ctx_;
+  CtxPtr ctx_;  // kept from one connection to the next
+  std::string prepared_cafile_;  // the cafile ctx_ holds, when there is one
   SslPtr ssl_;
 };
 

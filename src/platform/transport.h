@@ -51,6 +51,12 @@ class Transport {
   // Resolves `host` (IPv6 and IPv4 addresses, in the resolver's order) and
   // connects to the first address that answers.
   virtual bool connect(const std::string& host, uint16 port) = 0;
+  // Does ahead what start_tls with the same `trust` needs before its first
+  // byte (the library's set-up, the trust store read), so that no server
+  // waits on it; start_tls does it itself when this was not called. False,
+  // with the reason, when it cannot be done. Nothing to do for a transport
+  // without TLS.
+  virtual bool prepare_tls(const tls_trust&) { return true; }
   // Protects the connection from here on; true once the server's
   // certificate has passed the checks of `trust`. Nothing received before
   // it is read afterwards.
