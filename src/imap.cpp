@@ -134,7 +134,7 @@ imap_login IMAP::Login(const std::string& secret) {
 // string cannot hold them: non-synchronizing ones when the server takes
 // them (LITERAL+), otherwise each waits for the server's "+".
 std::string IMAP::queue_login(const std::string& user, const std::string& secret) {
-  const std::string tag = "a" + std::to_string(next_tag_++);
+  const std::string tag = new_tag();
   debug_sent(tag + " LOGIN ***");
   const bool plus = HasCapability("LITERAL+");
   outgoing_ += tag + " LOGIN";
@@ -144,7 +144,9 @@ std::string IMAP::queue_login(const std::string& user, const std::string& secret
       outgoing_ += imap_quoted(*argument);
       continue;
     }
-    outgoing_ += "{" + std::to_string(argument->size()) + (plus ? "+}\r\n" : "}\r\n");
+    // Appended piece by piece (as new_tag does) for GCC 12's sake.
+    (outgoing_ += '{') += std::to_string(argument->size());
+    outgoing_ += plus ? "+}\r\n" : "}\r\n";
     if (!plus) {
       imap_response response;
       if (!flush()) return {};
@@ -193,8 +195,16 @@ imap_login IMAP::Xoauth2(const std::string& secret) {
 
 // --- Commands ----------------------------------------------------------------------
 
+std::string IMAP::new_tag() {
+  // Appended, not "a" + ...: GCC 12 at -O3 takes the latter for an
+  // overlapping copy (-Wrestrict) and the Release build stops.
+  std::string tag = "a";
+  tag += std::to_string(next_tag_++);
+  return tag;
+}
+
 std::string IMAP::queue(const std::string& command, const std::string& shown) {
-  const std::string tag = "a" + std::to_string(next_tag_++);
+  const std::string tag = new_tag();
   debug_sent(tag + " " + (shown.empty() ? command : shown));
   outgoing_ += tag + " " + command + "\r\n";
   return tag;

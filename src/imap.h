@@ -100,6 +100,8 @@ class IMAP {
   bool StartTLS();
   imap_login Login(const std::string& secret);
   imap_login Xoauth2(const std::string& secret);
+  // "a1", "a2", ...: the tag of the next command.
+  std::string new_tag();
   // Queues `command` under a new tag; its tag. --debug shows `shown`
   // instead when it is given: the command with its secret as "***".
   std::string queue(const std::string& command, const std::string& shown = {});
