@@ -137,7 +137,7 @@ void BM_DeliveryToScreen(benchmark::State& state) {
         ++news;
         told.notify_all();
       },
-      retry_ms);
+      retry_ms, [] { return headers; });
   std::vector<double> times;
   for (auto _ : state) {
     const auto deadline = clock_type::now() + 20s;
@@ -197,7 +197,7 @@ void BM_IdleMemory(benchmark::State& state) {
     check_account(0, headers);  // the polling notifier's own share, first
     const long before = resident_kb();
     const std::atomic<int> retry_ms{1000};
-    IdleWatcher watcher(0, [] {}, retry_ms);
+    IdleWatcher watcher(0, [] {}, retry_ms, [] { return headers; });
     const auto deadline = clock_type::now() + 20s;
     while (watcher.idles() == 0 && clock_type::now() < deadline) std::this_thread::sleep_for(5ms);
     state.counters["added_kb"] = static_cast<double>(resident_kb() - before);

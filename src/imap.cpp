@@ -306,9 +306,13 @@ IMAP::idle_read IMAP::NextWhileIdle(imap_response& response) {
   return quiet ? idle_read::quiet : idle_read::ended;
 }
 
-bool IMAP::Done(const untagged_handler& untagged) {
+void IMAP::QueueDone() {
   debug_sent("DONE");
   outgoing_ += "DONE\r\n";
+}
+
+bool IMAP::Done(const untagged_handler& untagged) {
+  QueueDone();
   imap_status status;
   if (!flush() || !await(idle_tag_, status, untagged)) return false;
   return status.ok() || fail(peer_ + " ended IDLE with " + answer_of(status));

@@ -83,6 +83,9 @@ class IMAP {
   idle_read NextWhileIdle(imap_response& response);
   // Ends the IDLE: "DONE" and its tagged end.
   bool Done(const untagged_handler& untagged);
+  // Queues "DONE" alone, for commands to follow it in the same write; the
+  // IDLE's tagged end is then passed over by the next await().
+  void QueueDone();
 
   // --- State ---
 

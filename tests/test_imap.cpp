@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "account_check.h"
+#include "idle_listing.h"
 #include "imap_strings.h"
 #include "listing.h"
 #include "platform/report.h"
@@ -251,6 +252,34 @@ TEST(ImapMailboxName, ModifiedUtf7) {
       {"bad\xff", "bad&,,0-"},
   };
   for (const auto& c : cases) EXPECT_EQ(imap_mailbox_name(c.utf8), c.sent) << c.utf8;
+}
+
+// A watcher's listing reaches only the check it was made for, once.
+TEST(IdleListing, IsTakenOnceAndOnlyWithTheSameSettingsAndFields) {
+  const std::vector<std::string> shown = {"From:", "Subject:"};
+  const struct {
+    const char* name;
+    int index;
+    std::string settings;
+    std::vector<std::string> headers;
+    bool taken;
+  } cases[] = {
+      {"the same", 3, "host\n993", shown, true},
+      {"another account", 4, "host\n993", shown, false},
+      {"settings changed since", 3, "other host\n993", shown, false},
+      {"other fields shown", 3, "host\n993", {"Subject:"}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    account_outcome listed;
+    listed.text = "Subject: pushed";
+    offer_idle_listing(3, "host\n993", shown, listed);
+    const auto taken = take_idle_listing(c.index, c.settings, c.headers);
+    ASSERT_EQ(taken.has_value(), c.taken);
+    if (taken) EXPECT_EQ(taken->text, "Subject: pushed");
+    // Once looked at for its account, it is gone, whether it fitted or not.
+    EXPECT_EQ(take_idle_listing(3, "host\n993", shown).has_value(), c.index != 3);
+  }
 }
 
 }  // namespace
