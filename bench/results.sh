@@ -3,6 +3,8 @@
 # bench/RESULTS.md: the figures, the machine and the commands.
 #   bench/results.sh [BUILD_DIR]     (default build-bench)
 # IDLE_SECONDS (default 60) is the idle time of the desktop figures.
+# ONLY=imap runs bench_imap alone and rewrites the IMAP section of the
+# RESULTS.md there is, leaving the other sections as their run wrote them.
 # BASELINE_WYKE, when set, is a notifier binary of an earlier build (say, of
 # the main branch before a change) whose long-list figures are taken in the
 # same run, beside this build's.
@@ -30,6 +32,11 @@ run() {
 }
 
 cd "$root"
+only=${ONLY:-}
+if [ "$only" = imap ]; then
+  run imap "$build/bench/bench_imap" --benchmark_out="$raw/imap.json" --benchmark_out_format=json 2> >(tee "$raw/imap.err" >&2) ||
+    rm -f "$raw/imap.json"
+else
 run check "$build/bench/bench_check" --benchmark_out="$raw/check.json" --benchmark_out_format=json
 run decode "$build/bench/bench_mimetool" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
   --benchmark_out="$raw/decode.json" --benchmark_out_format=json
@@ -60,6 +67,7 @@ if unshare -rn true 2>/dev/null; then
   long_list=(unshare -rn sh -c 'ip link set lo up && exec "$@"' sh "${long_list[@]}")
 fi
 run long_list "${long_list[@]}" | tee "$raw/long_list.md"
+fi
 
 compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt")
 {
@@ -79,9 +87,9 @@ compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt")
 # The decoding figures of the run before, to set beside this one's.
 [ -f "$bench/RESULTS.md" ] && cp "$bench/RESULTS.md" "$raw/previous.md"
 
-python3 - "$raw" >"$bench/RESULTS.md" <<'EOF'
+python3 - "$raw" "$only" >"$raw/RESULTS.md" <<'EOF'
 import json, os, re, sys
-raw = sys.argv[1]
+raw, only = sys.argv[1], sys.argv[2]
 machine = dict(line.rstrip("\n").split("=", 1) for line in open(f"{raw}/machine"))
 
 def runs(name):
@@ -99,6 +107,58 @@ def messages(run):
 
 out = []
 say = out.append
+
+# --- IMAP, against Dovecot -------------------------------------------------------------------------
+def imap_section():
+    say("## IMAP against Dovecot (bench/bench_imap)")
+    say("")
+    imap = measured("imap")
+    if imap:
+        def first(prefix):
+            return [run for run in imap if run["name"].startswith(prefix) and "aggregate_name" not in run][0]
+        def least(prefix, key):
+            return min(run[key] for run in imap if run["name"].startswith(prefix) and "aggregate_name" not in run)
+        say("2,000 unseen messages in a real Dovecot's INBOX over TLS (port 993), straight and through the 20 ms")
+        say("round-trip proxy; Wyke (best of 3) beside `bench/reference_imap.py` with Python's `imaplib.IMAP4_SSL` and")
+        say("`email.header` doing the same listing. CPU: Wyke's checking thread; the whole interpreter for Python.")
+        say("")
+        say("| client | wall, delayed (ms) | wall, no delay (ms) | round trips | CPU, no delay (ms) |")
+        say("|---|---|---|---|---|")
+        w1, w0 = least("BM_ImapCheck/delayed:1", "real_time"), least("BM_ImapCheck/delayed:0", "real_time")
+        say(f"| Wyke | {w1:.0f} | {w0:.0f} | {(w1 - w0) / 20:.1f} | {least('BM_ImapCheck/delayed:0', 'cpu_time'):.1f} |")
+        r1, r0 = first("BM_ReferenceImapCheck/delayed:1"), first("BM_ReferenceImapCheck/delayed:0")
+        say(f"| Python `imaplib` | {r1['real_time']:.0f} | {r0['real_time']:.0f} | "
+            f"{(r1['real_time'] - r0['real_time']) / 20:.1f} | {r0['cpu_ms']:.1f} |")
+        say("")
+        say("Delivery to screen: a message written into the Maildir (tmp/, then new/) until its Subject is in the")
+        say("listing: Wyke's IDLE watcher tells, then a whole check runs (as the notifier's window runs it); the")
+        say("reference idles with imaplib and fetches the new Subject on its idle connection. Median of 10. Dovecot")
+        say("itself tells an idling client about 0.5 s after the file appears.")
+        say("")
+        say("| client | loopback (ms) | 20 ms round trip (ms) |")
+        say("|---|---|---|")
+        for label, prefix in [("Wyke", "BM_DeliveryToScreen"), ("Python `imaplib` IDLE", "BM_ReferenceDelivery")]:
+            say(f"| {label} | {first(prefix + '/delayed:0')['median_ms']:.0f} | {first(prefix + '/delayed:1')['median_ms']:.0f} |")
+        say("")
+        say(f"Resident memory an idling IDLE watcher adds to the process: {first('BM_IdleMemory')['added_kb']:.0f} KB.")
+    say("")
+
+if only == "imap":
+    # This section alone, in place of its last figures (or before the
+    # commands when there were none); the rest as it stands.
+    imap_section()
+    previous = open(f"{raw}/previous.md").read().splitlines()
+    heads = [i for i, line in enumerate(previous) if line.startswith("## ")]
+    start = next((i for i in heads if previous[i].startswith("## IMAP against Dovecot")), None)
+    end = next((i for i in heads if start is not None and i > start), None)
+    if start is None:
+        start = end = next(i for i in heads if previous[i].startswith("## Commands"))
+    out.insert(2, f"IMAP section (`ONLY=imap bench/results.sh`) written on {machine['date']}; load average at its start")
+    out.insert(3, f"{machine['load']}.")
+    out.insert(4, "")
+    print("\n".join(previous[:start] + out + previous[end:]))
+    sys.exit(0)
+
 say("# Benchmark results")
 say("")
 say(f"Written by `make bench` (bench/results.sh) on {machine['date']}. Every figure below comes from that one run;")
@@ -271,40 +331,6 @@ if tls:
         f"({cpu['tls'] / cpu['none']:.2f} times that of `none`).")
 say("")
 
-# --- IMAP, against Dovecot -------------------------------------------------------------------------
-say("## IMAP against Dovecot (bench/bench_imap)")
-say("")
-imap = measured("imap")
-if imap:
-    def first(prefix):
-        return [run for run in imap if run["name"].startswith(prefix) and "aggregate_name" not in run][0]
-    def least(prefix, key):
-        return min(run[key] for run in imap if run["name"].startswith(prefix) and "aggregate_name" not in run)
-    say("2,000 unseen messages in a real Dovecot's INBOX over TLS (port 993), straight and through the 20 ms")
-    say("round-trip proxy; Wyke (best of 3) beside `bench/reference_imap.py` with Python's `imaplib.IMAP4_SSL` and")
-    say("`email.header` doing the same listing. CPU: Wyke's checking thread; the whole interpreter for Python.")
-    say("")
-    say("| client | wall, delayed (ms) | wall, no delay (ms) | round trips | CPU, no delay (ms) |")
-    say("|---|---|---|---|---|")
-    w1, w0 = least("BM_ImapCheck/delayed:1", "real_time"), least("BM_ImapCheck/delayed:0", "real_time")
-    say(f"| Wyke | {w1:.0f} | {w0:.0f} | {(w1 - w0) / 20:.1f} | {least('BM_ImapCheck/delayed:0', 'cpu_time'):.1f} |")
-    r1, r0 = first("BM_ReferenceImapCheck/delayed:1"), first("BM_ReferenceImapCheck/delayed:0")
-    say(f"| Python `imaplib` | {r1['real_time']:.0f} | {r0['real_time']:.0f} | "
-        f"{(r1['real_time'] - r0['real_time']) / 20:.1f} | {r0['cpu_ms']:.1f} |")
-    say("")
-    say("Delivery to screen: a message written into the Maildir (tmp/, then new/) until its Subject is in the")
-    say("listing: Wyke's IDLE watcher tells, then a whole check runs (as the notifier's window runs it); the")
-    say("reference idles with imaplib and fetches the new Subject on its idle connection. Median of 10. Dovecot")
-    say("itself tells an idling client about 0.5 s after the file appears.")
-    say("")
-    say("| client | loopback (ms) | 20 ms round trip (ms) |")
-    say("|---|---|---|")
-    for label, prefix in [("Wyke", "BM_DeliveryToScreen"), ("Python `imaplib` IDLE", "BM_ReferenceDelivery")]:
-        say(f"| {label} | {first(prefix + '/delayed:0')['median_ms']:.0f} | {first(prefix + '/delayed:1')['median_ms']:.0f} |")
-    say("")
-    say(f"Resident memory an idling IDLE watcher adds to the process: {first('BM_IdleMemory')['added_kb']:.0f} KB.")
-say("")
-
 # --- A password from a command -------------------------------------------------------------------
 say("## A password from a command (bench/bench_secret)")
 say("")
@@ -330,4 +356,5 @@ say("")
 say("`$RAW` is a temporary folder for the raw JSON output.")
 print("\n".join(out))
 EOF
+mv "$raw/RESULTS.md" "$bench/RESULTS.md"
 echo "wrote $bench/RESULTS.md" >&2

@@ -92,7 +92,11 @@ IdleWatcher::connection_end IdleWatcher::watch(bool tell_first, int& retry_ms) {
   session.transport().keep_alive();
   imap_status status;
   const std::string examine = session.Examine();
-  if (!session.flush() || !session.await(examine, status) || !status.ok()) return failed();
+  std::uint32_t uidvalidity = 0;
+  const auto note_validity = [&uidvalidity](const imap_response& r) {
+    if (const std::uint32_t v = uidvalidity_in(r)) uidvalidity = v;
+  };
+  if (!session.flush() || !session.await(examine, status, note_validity) || !status.ok()) return failed();
 
   bool changed = false;
   const auto note = [&changed](const imap_response& r) { changed = changed || tells_change(r); };
@@ -117,7 +121,7 @@ IdleWatcher::connection_end IdleWatcher::watch(bool tell_first, int& retry_ms) {
       if (!session.Done(note)) return failed();
       continue;
     }
-    // DONE goes out with the listing's first commands. What a failed
+    // DONE goes out with the listing's first command. What a failed
     // listing reports is this thread's own: the check it leaves to report
     // is the notifier's.
     session.QueueDone();
@@ -125,7 +129,7 @@ IdleWatcher::connection_end IdleWatcher::watch(bool tell_first, int& retry_ms) {
     account_outcome listing;
     {
       ReportScope own("IDLE");
-      listing = list_unseen(session, headers, imap_after::stay);
+      listing = list_unseen(session, headers, imap_after::stay, uidvalidity);
     }
     if (listing.complete) offer_idle_listing(index_, imap_connection_settings(account), headers, std::move(listing));
     changed_();

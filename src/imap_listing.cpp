@@ -66,13 +66,14 @@ struct fetched {
 
 class MailboxListing {
  public:
-  MailboxListing(IMAP& session, const std::vector<std::string>& headers, imap_after after)
-      : session_(session), headers_(headers), after_(after) {}
+  MailboxListing(IMAP& session, const std::vector<std::string>& headers, imap_after after, std::uint32_t uidvalidity)
+      : session_(session), headers_(headers), after_(after), uidvalidity_(uidvalidity) {}
 
   account_outcome list();
 
  private:
-  // The unseen UIDs; false, the reason reported, when EXAMINE or SEARCH failed.
+  // The unseen UIDs; false, the reason reported, when EXAMINE or SEARCH
+  // failed. `examine` is empty where the mailbox was open already.
   bool find_unseen(const std::string& examine, const std::string& search);
   // Every header of `uids_`, into `listed_`; empty or why it stopped.
   std::string fetch_all(const std::string& fetch);
@@ -81,7 +82,7 @@ class MailboxListing {
   IMAP& session_;
   const std::vector<std::string>& headers_;
   const imap_after after_;
-  std::uint32_t uidvalidity_ = 0;
+  std::uint32_t uidvalidity_;
   std::vector<std::uint32_t> uids_;
   std::map<std::uint32_t, fetched> listed_;
   std::size_t text_bytes_ = 0;
@@ -91,7 +92,7 @@ class MailboxListing {
 account_outcome MailboxListing::list() {
   account_outcome outcome;
   outcome.text = "Error";
-  const std::string examine = session_.Examine();
+  const std::string examine = after_ == imap_after::logout ? session_.Examine() : std::string();
   const std::string search = session_.UidSearchUnseen();
   if (!session_.flush() || !find_unseen(examine, search)) return outcome;
   outcome.listed = true;
@@ -139,10 +140,11 @@ account_outcome MailboxListing::list() {
 bool MailboxListing::find_unseen(const std::string& examine, const std::string& search) {
   imap_status status;
   const auto note_validity = [this](const imap_response& r) {
-    if (const std::uint32_t v = number_after(r.text, "UIDVALIDITY")) uidvalidity_ = v;
+    if (const std::uint32_t v = uidvalidity_in(r)) uidvalidity_ = v;
   };
-  if (!session_.await(examine, status, note_validity)) return report_failure(session_.reason()), false;
-  if (!status.ok())
+  if (!examine.empty() && !session_.await(examine, status, note_validity))
+    return report_failure(session_.reason()), false;
+  if (!examine.empty() && !status.ok())
     return report_failure(session_.peer() + " cannot open the mailbox: " + quoted_server_line(status.line)), false;
   const auto note_uids = [this](const imap_response& r) { add_search_results(r.text, uids_); };
   if (!session_.await(search, status, note_uids)) return report_failure(session_.reason()), false;
@@ -186,6 +188,9 @@ void MailboxListing::take(const imap_response& response) {
 
 }  // namespace
 
-account_outcome list_unseen(IMAP& session, const std::vector<std::string>& headers, imap_after after) {
-  return MailboxListing(session, headers, after).list();
+account_outcome list_unseen(IMAP& session, const std::vector<std::string>& headers, imap_after after,
+                            std::uint32_t uidvalidity) {
+  return MailboxListing(session, headers, after, uidvalidity).list();
 }
+
+std::uint32_t uidvalidity_in(const imap_response& response) { return number_after(response.text, "UIDVALIDITY"); }

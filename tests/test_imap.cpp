@@ -276,7 +276,9 @@ TEST(IdleListing, IsTakenOnceAndOnlyWithTheSameSettingsAndFields) {
     offer_idle_listing(3, "host\n993", shown, listed);
     const auto taken = take_idle_listing(c.index, c.settings, c.headers);
     ASSERT_EQ(taken.has_value(), c.taken);
-    if (taken) EXPECT_EQ(taken->text, "Subject: pushed");
+    if (taken) {
+      EXPECT_EQ(taken->text, "Subject: pushed");
+    }
     // Once looked at for its account, it is gone, whether it fitted or not.
     EXPECT_EQ(take_idle_listing(3, "host\n993", shown).has_value(), c.index != 3);
   }
