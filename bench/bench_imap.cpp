@@ -95,7 +95,7 @@ void BM_ImapCheck(benchmark::State& state) {
 }
 
 void BM_ReferenceImapCheck(benchmark::State& state) {
-  const std::string command = reference("check", port_of(state.range(0) == 1)) + " 3";
+  const std::string command = reference("check", port_of(state.range(0) == 1)) + " 5";
   for (auto _ : state) {
     int lines = -1;
     double seconds = 0, cpu = 0;
@@ -211,7 +211,9 @@ void BM_IdleMemory(benchmark::State& state) {
   }
 }
 
-BENCHMARK(BM_ImapCheck)->ArgName("delayed")->Arg(0)->Arg(1)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(false)->UseRealTime()->Unit(benchmark::kMillisecond);
+// Best of 5 on both sides: on a shared machine the CPU of one check varies
+// by half from one to the next.
+BENCHMARK(BM_ImapCheck)->ArgName("delayed")->Arg(0)->Arg(1)->Iterations(1)->Repetitions(5)->ReportAggregatesOnly(false)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReferenceImapCheck)->ArgName("delayed")->Arg(0)->Arg(1)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DeliveryToScreen)->ArgName("delayed")->Arg(0)->Arg(1)->Iterations(10)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReferenceDelivery)->ArgName("delayed")->Arg(0)->Arg(1)->Iterations(10)->UseManualTime()->Unit(benchmark::kMillisecond);
