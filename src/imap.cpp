@@ -218,6 +218,10 @@ std::string IMAP::FetchHeaders(const std::vector<std::uint32_t>& uids) {
   return queue("UID FETCH " + uid_set(uids) + " (UID BODY.PEEK[HEADER])");
 }
 
+std::string IMAP::UidSearchUnseenKept() { return queue("UID SEARCH RETURN (SAVE ALL) UNSEEN"); }
+
+std::string IMAP::FetchKeptHeaders() { return queue("UID FETCH $ (UID BODY.PEEK[HEADER])"); }
+
 std::string IMAP::Logout() { return queue("LOGOUT"); }
 
 bool IMAP::flush() {

@@ -63,6 +63,12 @@ class IMAP {
   std::string UidSearchUnseen();
   // "UID FETCH set (UID BODY.PEEK[HEADER])" for `uids`.
   std::string FetchHeaders(const std::vector<std::uint32_t>& uids);
+  // Where the server has SEARCHRES (RFC 5182) and ESEARCH (RFC 4731): the
+  // search keeps what it found as "$" and answers ESEARCH ... ALL, and the
+  // FETCH of "$" can go with it, a round trip sooner.
+  bool KeepsSearchResults() const { return HasCapability("SEARCHRES") && HasCapability("ESEARCH"); }
+  std::string UidSearchUnseenKept();
+  std::string FetchKeptHeaders();
   std::string Logout();
   // Sends what is queued, in one write; false when it could not go.
   bool flush();

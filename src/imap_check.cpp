@@ -6,6 +6,8 @@
 // Over TLS a check of its own is five round trips whatever the number of
 // messages: the connection, the handshake, the greeting; LOGIN, EXAMINE and
 // UID SEARCH together; one UID FETCH of every header with LOGOUT behind it.
+// Four where the server keeps search results (SEARCHRES): the FETCH then
+// goes with the search.
 #include "account_check.h"
 #include "credentials.h"
 #include "idle_listing.h"

@@ -23,16 +23,30 @@ std::uint32_t number_after(std::string_view text, std::string_view word) {
   return 0;
 }
 
-// "* SEARCH 3 7 9": the UIDs, ascending and once each.
+// "* SEARCH 3 7 9", or "* ESEARCH (TAG "a4") UID ALL 3,7:9": the UIDs,
+// once each, at most max_listed_messages of them whatever ranges a server
+// names.
 void add_search_results(std::string_view text, std::vector<std::uint32_t>& uids) {
-  if (!text.starts_with("SEARCH")) return;
-  text.remove_prefix(6);
-  while (!text.empty()) {
-    text.remove_prefix(std::min(text.find_first_not_of(' '), text.size()));
+  const bool extended = text.starts_with("ESEARCH ");
+  if (!extended && !text.starts_with("SEARCH")) return;
+  const std::size_t all = extended ? text.find(" ALL ") : 6;
+  if (all == std::string_view::npos) return;
+  text.remove_prefix(all + (extended ? 5 : 0));
+  while (!text.empty() && uids.size() < max_listed_messages) {
+    text.remove_prefix(std::min(text.find_first_not_of(extended ? "," : " "), text.size()));
     std::uint32_t n = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
     if (error != std::errc() || n == 0) return;
-    uids.push_back(n);
+    std::uint32_t last = n;
+    if (extended && end != text.data() + text.size() && *end == ':') {
+      const auto range = std::from_chars(end + 1, text.data() + text.size(), last);
+      if (range.ec != std::errc() || last == 0) return;
+      end = range.ptr;
+    }
+    for (std::uint32_t uid = std::min(n, last); uids.size() < max_listed_messages; ++uid) {
+      uids.push_back(uid);
+      if (uid == std::max(n, last)) break;
+    }
     text.remove_prefix(static_cast<std::size_t>(end - text.data()));
   }
 }
@@ -93,13 +107,19 @@ account_outcome MailboxListing::list() {
   account_outcome outcome;
   outcome.text = "Error";
   const std::string examine = after_ == imap_after::logout ? session_.Examine() : std::string();
-  const std::string search = session_.UidSearchUnseen();
+  const bool kept = session_.KeepsSearchResults();
+  const std::string search = kept ? session_.UidSearchUnseenKept() : session_.UidSearchUnseen();
+  const std::string fetch_kept = kept ? session_.FetchKeptHeaders() : std::string();
   if (!session_.flush() || !find_unseen(examine, search)) return outcome;
   outcome.listed = true;
   if (uids_.empty()) {
     if (after_ == imap_after::logout) {
       session_.Logout();
       session_.flush();
+    } else if (kept) {
+      // The session goes on: the FETCH of nothing is answered first.
+      imap_status status;
+      session_.await(fetch_kept, status);
     }
     outcome.text = no_mail_text;
     outcome.complete = true;
@@ -107,7 +127,7 @@ account_outcome MailboxListing::list() {
   }
   std::sort(uids_.begin(), uids_.end());
   uids_.erase(std::unique(uids_.begin(), uids_.end()), uids_.end());
-  const std::string fetch = session_.FetchHeaders(uids_);
+  const std::string fetch = kept ? fetch_kept : session_.FetchHeaders(uids_);
   const std::string logout = after_ == imap_after::logout ? session_.Logout() : std::string();
   std::string why = session_.flush() ? fetch_all(fetch) : session_.reason();
   if (why.empty() && !logout.empty()) {

@@ -1,6 +1,7 @@
 // The messages of an IMAP mailbox not yet seen, oldest first, through the
 // listing path, the mailbox left as it was: EXAMINE and UID SEARCH UNSEEN
-// together, then one UID FETCH of every header (BODY.PEEK). Runs on the
+// together, then one UID FETCH of every header (BODY.PEEK), sent with the
+// search where the server keeps its results (SEARCHRES). Runs on the
 // thread that owns the session: a check's, or an IDLE watcher's.
 #pragma once
 
