@@ -95,7 +95,7 @@ void BM_ImapCheck(benchmark::State& state) {
 }
 
 void BM_ReferenceImapCheck(benchmark::State& state) {
-  const std::string command = reference("check", port_of(state.range(0) == 1)) + " 3";
+  const std::string command = reference("check", port_of(state.range(0) == 1)) + " 5";
   for (auto _ : state) {
     int lines = -1;
     double seconds = 0, cpu = 0;
@@ -137,12 +137,19 @@ void BM_DeliveryToScreen(benchmark::State& state) {
         ++news;
         told.notify_all();
       },
-      retry_ms);
+      retry_ms, [] { return headers; });
   std::vector<double> times;
   for (auto _ : state) {
     const auto deadline = clock_type::now() + 20s;
     while (watcher.idles() == 0 && clock_type::now() < deadline) std::this_thread::sleep_for(5ms);
     int seen;
+    {
+      std::lock_guard lock(mutex);
+      seen = news;
+    }
+    // Quiet first: news still coming of the message before (its RECENT,
+    // its flags) would list this one early, sooner than the server tells.
+    std::this_thread::sleep_for(1s);
     {
       std::lock_guard lock(mutex);
       seen = news;
@@ -197,14 +204,16 @@ void BM_IdleMemory(benchmark::State& state) {
     check_account(0, headers);  // the polling notifier's own share, first
     const long before = resident_kb();
     const std::atomic<int> retry_ms{1000};
-    IdleWatcher watcher(0, [] {}, retry_ms);
+    IdleWatcher watcher(0, [] {}, retry_ms, [] { return headers; });
     const auto deadline = clock_type::now() + 20s;
     while (watcher.idles() == 0 && clock_type::now() < deadline) std::this_thread::sleep_for(5ms);
     state.counters["added_kb"] = static_cast<double>(resident_kb() - before);
   }
 }
 
-BENCHMARK(BM_ImapCheck)->ArgName("delayed")->Arg(0)->Arg(1)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(false)->UseRealTime()->Unit(benchmark::kMillisecond);
+// Best of 5 on both sides: on a shared machine the CPU of one check varies
+// by half from one to the next.
+BENCHMARK(BM_ImapCheck)->ArgName("delayed")->Arg(0)->Arg(1)->Iterations(1)->Repetitions(5)->ReportAggregatesOnly(false)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReferenceImapCheck)->ArgName("delayed")->Arg(0)->Arg(1)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DeliveryToScreen)->ArgName("delayed")->Arg(0)->Arg(1)->Iterations(10)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReferenceDelivery)->ArgName("delayed")->Arg(0)->Arg(1)->Iterations(10)->UseManualTime()->Unit(benchmark::kMillisecond);

@@ -1,28 +1,25 @@
 #include "idle_watchers.h"
 
+#include "idle_listing.h"
 #include "platform/mail_settings.h"
 
 namespace {
 
-// What an account's IDLE connection depends on, as one string; empty for
-// an account that is not IMAP or cannot be read. Secrets are left out: a
-// new password is read at the next connection anyway.
+// What an account's IDLE connection depends on; empty for an account that
+// is not IMAP or cannot be read.
 std::string connection_settings(int index) {
   AccountRecord record;
-  const mail_pop_account& a = record.account;
-  std::string settings;
-  if (get_pop_account(&record.account, index) == B_OK && a.protocol == mail_protocol::imap) {
-    for (const char* field : {a.pop_host, a.pop_name, a.pop_cafile, a.pop_fingerprint, a.mailbox})
-      settings.append(field).push_back('\n');
-    settings += std::to_string(a.pop_port) + " " + std::to_string(static_cast<int>(a.security)) + " " +
-                std::to_string(static_cast<int>(a.auth));
-  }
-  return settings;
+  const bool imap = get_pop_account(&record.account, index) == B_OK && record.account.protocol == mail_protocol::imap;
+  return imap ? imap_connection_settings(record.account) : std::string();
 }
 
 }  // namespace
 
-void IdleWatchers::update(const std::vector<int>& indexes, int interval_s) {
+void IdleWatchers::update(const std::vector<int>& indexes, int interval_s, const std::vector<std::string>& headers) {
+  {
+    const std::lock_guard guard(headers_lock_);
+    headers_ = headers;
+  }
   max_retry_ms_ = interval_s > 0 && interval_s < 2000000 ? interval_s * 1000 : idle_first_retry_ms;
   std::map<int, entry> kept;
   for (const int index : indexes) {
@@ -34,7 +31,10 @@ void IdleWatchers::update(const std::vector<int>& indexes, int interval_s) {
       continue;
     }
     if (found != watchers_.end()) found->second.watcher.reset();
-    kept.emplace(index, entry{std::move(settings), std::make_unique<IdleWatcher>(index, changed_, max_retry_ms_)});
+    kept.emplace(index, entry{std::move(settings), std::make_unique<IdleWatcher>(index, changed_, max_retry_ms_, [this] {
+      const std::lock_guard guard(headers_lock_);
+      return headers_;
+    })});
   }
   // Those left behind end here, their threads joined.
   watchers_.swap(kept);

@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -26,8 +27,9 @@ class IdleWatchers {
 
   // Watches the IMAP accounts among `indexes` of the accounts file, as it
   // reads now; `interval_s` is the check interval, the longest wait
-  // before a watcher connects again.
-  void update(const std::vector<int>& indexes, int interval_s);
+  // before a watcher connects again; `headers` the fields the notifier
+  // shows, which a watcher lists at the server's news (idle_listing.h).
+  void update(const std::vector<int>& indexes, int interval_s, const std::vector<std::string>& headers);
   // Ends every watcher's connection at once, and their threads.
   void stop_all();
   // How many of them idle on their mailbox now or did once.
@@ -40,5 +42,7 @@ class IdleWatchers {
   };
   std::function<void()> changed_;
   std::atomic<int> max_retry_ms_{0};
+  mutable std::mutex headers_lock_;  // the watchers read headers_ on their threads
+  std::vector<std::string> headers_;
   std::map<int, entry> watchers_;
 };

@@ -134,7 +134,7 @@ imap_login IMAP::Login(const std::string& secret) {
 // string cannot hold them: non-synchronizing ones when the server takes
 // them (LITERAL+), otherwise each waits for the server's "+".
 std::string IMAP::queue_login(const std::string& user, const std::string& secret) {
-  const std::string tag = "a" + std::to_string(next_tag_++);
+  const std::string tag = new_tag();
   debug_sent(tag + " LOGIN ***");
   const bool plus = HasCapability("LITERAL+");
   outgoing_ += tag + " LOGIN";
@@ -144,7 +144,9 @@ std::string IMAP::queue_login(const std::string& user, const std::string& secret
       outgoing_ += imap_quoted(*argument);
       continue;
     }
-    outgoing_ += "{" + std::to_string(argument->size()) + (plus ? "+}\r\n" : "}\r\n");
+    // Appended piece by piece (as new_tag does) for GCC 12's sake.
+    (outgoing_ += '{') += std::to_string(argument->size());
+    outgoing_ += plus ? "+}\r\n" : "}\r\n";
     if (!plus) {
       imap_response response;
       if (!flush()) return {};
@@ -193,8 +195,16 @@ imap_login IMAP::Xoauth2(const std::string& secret) {
 
 // --- Commands ----------------------------------------------------------------------
 
+std::string IMAP::new_tag() {
+  // Appended, not "a" + ...: GCC 12 at -O3 takes the latter for an
+  // overlapping copy (-Wrestrict) and the Release build stops.
+  std::string tag = "a";
+  tag += std::to_string(next_tag_++);
+  return tag;
+}
+
 std::string IMAP::queue(const std::string& command, const std::string& shown) {
-  const std::string tag = "a" + std::to_string(next_tag_++);
+  const std::string tag = new_tag();
   debug_sent(tag + " " + (shown.empty() ? command : shown));
   outgoing_ += tag + " " + command + "\r\n";
   return tag;
@@ -207,6 +217,10 @@ std::string IMAP::UidSearchUnseen() { return queue("UID SEARCH UNSEEN"); }
 std::string IMAP::FetchHeaders(const std::vector<std::uint32_t>& uids) {
   return queue("UID FETCH " + uid_set(uids) + " (UID BODY.PEEK[HEADER])");
 }
+
+std::string IMAP::UidSearchUnseenKept() { return queue("UID SEARCH RETURN (SAVE ALL) UNSEEN"); }
+
+std::string IMAP::FetchKeptHeaders() { return queue("UID FETCH $ (UID BODY.PEEK[HEADER])"); }
 
 std::string IMAP::Logout() { return queue("LOGOUT"); }
 
@@ -296,9 +310,13 @@ IMAP::idle_read IMAP::NextWhileIdle(imap_response& response) {
   return quiet ? idle_read::quiet : idle_read::ended;
 }
 
-bool IMAP::Done(const untagged_handler& untagged) {
+void IMAP::QueueDone() {
   debug_sent("DONE");
   outgoing_ += "DONE\r\n";
+}
+
+bool IMAP::Done(const untagged_handler& untagged) {
+  QueueDone();
   imap_status status;
   if (!flush() || !await(idle_tag_, status, untagged)) return false;
   return status.ok() || fail(peer_ + " ended IDLE with " + answer_of(status));

@@ -63,6 +63,12 @@ class IMAP {
   std::string UidSearchUnseen();
   // "UID FETCH set (UID BODY.PEEK[HEADER])" for `uids`.
   std::string FetchHeaders(const std::vector<std::uint32_t>& uids);
+  // Where the server has SEARCHRES (RFC 5182) and ESEARCH (RFC 4731): the
+  // search keeps what it found as "$" and answers ESEARCH ... ALL, and the
+  // FETCH of "$" can go with it, a round trip sooner.
+  bool KeepsSearchResults() const { return HasCapability("SEARCHRES") && HasCapability("ESEARCH"); }
+  std::string UidSearchUnseenKept();
+  std::string FetchKeptHeaders();
   std::string Logout();
   // Sends what is queued, in one write; false when it could not go.
   bool flush();
@@ -83,6 +89,9 @@ class IMAP {
   idle_read NextWhileIdle(imap_response& response);
   // Ends the IDLE: "DONE" and its tagged end.
   bool Done(const untagged_handler& untagged);
+  // Queues "DONE" alone, for commands to follow it in the same write; the
+  // IDLE's tagged end is then passed over by the next await().
+  void QueueDone();
 
   // --- State ---
 
@@ -100,6 +109,8 @@ class IMAP {
   bool StartTLS();
   imap_login Login(const std::string& secret);
   imap_login Xoauth2(const std::string& secret);
+  // "a1", "a2", ...: the tag of the next command.
+  std::string new_tag();
   // Queues `command` under a new tag; its tag. --debug shows `shown`
   // instead when it is given: the command with its secret as "***".
   std::string queue(const std::string& command, const std::string& shown = {});

@@ -1,204 +1,35 @@
 // The IMAP side of an account's check: the messages of the mailbox not yet
-// seen, oldest first, through the listing path; the mailbox left as it was.
+// seen (imap_listing.h), on a connection of its own, or as the account's
+// IDLE watcher listed them on its connection at the news that started this
+// check (idle_listing.h).
 //
-// Over TLS a check is five round trips whatever the number of messages:
-// the connection, the handshake, the greeting; LOGIN, EXAMINE and UID
-// SEARCH together; one UID FETCH of every header with LOGOUT behind it.
-#include <charconv>
-#include <map>
-
+// Over TLS a check of its own is five round trips whatever the number of
+// messages: the connection, the handshake, the greeting; LOGIN, EXAMINE and
+// UID SEARCH together; one UID FETCH of every header with LOGOUT behind it.
+// Four where the server keeps search results (SEARCHRES): the FETCH then
+// goes with the search.
 #include "account_check.h"
-#include "check_reason.h"
 #include "credentials.h"
+#include "idle_listing.h"
 #include "imap.h"
-#include "listing.h"
+#include "imap_listing.h"
 #include "platform/make_transport.h"
 #include "platform/report.h"
 #include "platform/secret.h"
 #include "pop3.h"
-
-namespace {
-
-// The number after `word` and a space in `text` ("UIDVALIDITY 7"), or 0.
-std::uint32_t number_after(std::string_view text, std::string_view word) {
-  for (std::size_t at = text.find(word); at != std::string_view::npos; at = text.find(word, at + 1)) {
-    const bool starts_word = at == 0 || text[at - 1] == ' ' || text[at - 1] == '(' || text[at - 1] == '[';
-    const std::size_t digits = at + word.size() + 1;
-    if (!starts_word || digits >= text.size() || text[digits - 1] != ' ') continue;
-    std::uint32_t n = 0;
-    const auto [end, error] = std::from_chars(text.data() + digits, text.data() + text.size(), n);
-    if (error == std::errc() && n > 0) return n;
-  }
-  return 0;
-}
-
-// "* SEARCH 3 7 9": the UIDs, ascending and once each.
-void add_search_results(std::string_view text, std::vector<std::uint32_t>& uids) {
-  if (!text.starts_with("SEARCH")) return;
-  text.remove_prefix(6);
-  while (!text.empty()) {
-    text.remove_prefix(std::min(text.find_first_not_of(' '), text.size()));
-    std::uint32_t n = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
-    if (error != std::errc() || n == 0) return;
-    uids.push_back(n);
-    text.remove_prefix(static_cast<std::size_t>(end - text.data()));
-  }
-}
-
-// One message's header from a "* N FETCH (UID u BODY[HEADER] {n})" answer:
-// the literal after BODY[HEADER], or a quoted string, or nothing (NIL).
-std::string fetched_header(const imap_response& response) {
-  const std::string_view text = response.text;
-  const std::size_t at = text.find("BODY[HEADER] ");
-  if (at == std::string_view::npos) return {};
-  std::string_view value = text.substr(at + 13);
-  if (value.starts_with('{')) {
-    // The literals before it are those whose "{n}" came earlier in the line.
-    std::size_t index = 0;
-    for (std::size_t brace = text.find('{'); brace < at + 13; brace = text.find('{', brace + 1)) ++index;
-    return index < response.literals.size() ? response.literals[index] : std::string();
-  }
-  if (!value.starts_with('"')) return {};
-  std::string unquoted;
-  for (std::size_t i = 1; i < value.size() && value[i] != '"'; ++i) {
-    if (value[i] == '\\' && i + 1 < value.size()) ++i;
-    unquoted += value[i];
-  }
-  return unquoted;
-}
-
-struct fetched {
-  std::string text;
-  int lines = 0;
-};
-
-class MailboxListing {
- public:
-  MailboxListing(IMAP& session, const std::vector<std::string>& headers) : session_(session), headers_(headers) {}
-
-  account_outcome list();
-
- private:
-  // The unseen UIDs; false, the reason reported, when EXAMINE or SEARCH failed.
-  bool find_unseen(const std::string& examine, const std::string& search);
-  // Every header of `uids_`, into `listed_`; empty or why it stopped.
-  std::string fetch_all(const std::string& fetch);
-  void take(const imap_response& response);
-
-  IMAP& session_;
-  const std::vector<std::string>& headers_;
-  std::uint32_t uidvalidity_ = 0;
-  std::vector<std::uint32_t> uids_;
-  std::map<std::uint32_t, fetched> listed_;
-  std::size_t text_bytes_ = 0;
-  std::string why_;  // why the listing stopped early
-};
-
-account_outcome MailboxListing::list() {
-  account_outcome outcome;
-  outcome.text = "Error";
-  const std::string examine = session_.Examine();
-  const std::string search = session_.UidSearchUnseen();
-  if (!session_.flush() || !find_unseen(examine, search)) return outcome;
-  outcome.listed = true;
-  if (uids_.empty()) {
-    session_.Logout();
-    session_.flush();
-    outcome.text = no_mail_text;
-    return outcome;
-  }
-  std::sort(uids_.begin(), uids_.end());
-  uids_.erase(std::unique(uids_.begin(), uids_.end()), uids_.end());
-  const std::string fetch = session_.FetchHeaders(uids_);
-  const std::string logout = session_.Logout();
-  std::string why = session_.flush() ? fetch_all(fetch) : session_.reason();
-  if (why.empty()) {
-    imap_status status;
-    session_.await(logout, status);
-  }
-  outcome.text.clear();
-  outcome.lines = 0;
-  const std::string prefix = std::to_string(uidvalidity_) + "/";
-  for (const std::uint32_t uid : uids_) {
-    const auto found = listed_.find(uid);
-    if (found == listed_.end()) continue;
-    if (found->second.lines > 0) {
-      if (outcome.lines > 0) outcome.text += "\n";
-      outcome.text += found->second.text;
-      outcome.lines += found->second.lines;
-    }
-    outcome.messages.push_back({prefix + std::to_string(uid), {}, {}});
-  }
-  if (why.empty()) return outcome;
-  report_failure("listing incomplete after " + std::to_string(listed_.size()) + " of " +
-                 std::to_string(uids_.size()) + " messages: " + why);
-  if (outcome.lines > 0) outcome.text += "\n";
-  outcome.text += incomplete_text;
-  ++outcome.lines;
-  return outcome;
-}
-
-bool MailboxListing::find_unseen(const std::string& examine, const std::string& search) {
-  imap_status status;
-  const auto note_validity = [this](const imap_response& r) {
-    if (const std::uint32_t v = number_after(r.text, "UIDVALIDITY")) uidvalidity_ = v;
-  };
-  if (!session_.await(examine, status, note_validity)) return report_failure(session_.reason()), false;
-  if (!status.ok())
-    return report_failure(session_.peer() + " cannot open the mailbox: " + quoted_server_line(status.line)), false;
-  const auto note_uids = [this](const imap_response& r) { add_search_results(r.text, uids_); };
-  if (!session_.await(search, status, note_uids)) return report_failure(session_.reason()), false;
-  if (!status.ok())
-    return report_failure(session_.peer() + " answered UID SEARCH with " + quoted_server_line(status.line)), false;
-  return true;
-}
-
-std::string MailboxListing::fetch_all(const std::string& fetch) {
-  imap_status status;
-  const bool answered = session_.await(fetch, status, [this](const imap_response& r) { take(r); });
-  if (!why_.empty()) {
-    session_.GiveUp();
-    return why_;
-  }
-  if (!answered) return session_.reason();
-  if (!status.ok()) return session_.peer() + " answered UID FETCH with " + quoted_server_line(status.line);
-  return {};
-}
-
-// A FETCH answer for one of the UIDs asked, listed once; anything else
-// (news of other messages, flags) passed over.
-void MailboxListing::take(const imap_response& response) {
-  if (!why_.empty()) return;
-  const std::string_view text = response.text;
-  const std::size_t space = text.find(' ');
-  if (space == std::string_view::npos || !text.substr(space + 1).starts_with("FETCH")) return;
-  const std::uint32_t uid = number_after(text, "UID");
-  if (!std::binary_search(uids_.begin(), uids_.end(), uid) || listed_.count(uid) > 0) return;
-  fetched& entry = listed_[uid];
-  if (!list_header_block(fetched_header(response), headers_, entry.text, entry.lines)) {
-    why_ = "the header of UID " + std::to_string(uid) + " ran past " + std::to_string(max_header_bytes) + " bytes";
-    listed_.erase(uid);
-    return;
-  }
-  text_bytes_ += entry.text.size();
-  if (text_bytes_ >= max_text_bytes && listed_.size() < uids_.size())
-    why_ = "the list reached " + std::to_string(max_text_bytes) + " bytes";
-}
-
-}  // namespace
 
 account_outcome check_imap_account(int index, const std::vector<std::string>& headers) {
   account_outcome outcome;
   outcome.text = "Error";
   AccountRecord record;
   if (get_pop_account(&record.account, index) != B_OK) return outcome;
+  if (auto listed = take_idle_listing(index, imap_connection_settings(record.account), headers)) return *listed;
   SecretText secret;
   if (!fetch_secret(record.account, index, secret)) return outcome;
   IMAP session(pop3_make_transport(record.account.security, session_limits(true)), record.account);
   switch (session.Connect(secret.text)) {
     case imap_login::ok:
-      return MailboxListing(session, headers).list();
+      return list_unseen(session, headers, imap_after::logout);
     case imap_login::unknown_host:
       outcome.text = "Unknown Host";
       break;

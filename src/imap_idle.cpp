@@ -5,9 +5,12 @@
 #include <cstring>
 
 #include "credentials.h"
+#include "idle_listing.h"
 #include "imap.h"
+#include "imap_listing.h"
 #include "platform/debug_log.h"
 #include "platform/mail_settings.h"
+#include "platform/report.h"
 #include "platform/secret.h"
 #include "pop3.h"
 
@@ -26,8 +29,13 @@ bool tells_change(const imap_response& response) {
 
 }  // namespace
 
-IdleWatcher::IdleWatcher(int index, std::function<void()> changed, const std::atomic<int>& max_retry_ms)
-    : index_(index), changed_(std::move(changed)), max_retry_ms_(max_retry_ms), thread_([this] { run(); }) {}
+IdleWatcher::IdleWatcher(int index, std::function<void()> changed, const std::atomic<int>& max_retry_ms,
+                         std::function<std::vector<std::string>()> headers)
+    : index_(index),
+      changed_(std::move(changed)),
+      headers_(std::move(headers)),
+      max_retry_ms_(max_retry_ms),
+      thread_([this] { run(); }) {}
 
 IdleWatcher::~IdleWatcher() {
   stop_.raise();
@@ -84,7 +92,11 @@ IdleWatcher::connection_end IdleWatcher::watch(bool tell_first, int& retry_ms) {
   session.transport().keep_alive();
   imap_status status;
   const std::string examine = session.Examine();
-  if (!session.flush() || !session.await(examine, status) || !status.ok()) return failed();
+  std::uint32_t uidvalidity = 0;
+  const auto note_validity = [&uidvalidity](const imap_response& r) {
+    if (const std::uint32_t v = uidvalidity_in(r)) uidvalidity = v;
+  };
+  if (!session.flush() || !session.await(examine, status, note_validity) || !status.ok()) return failed();
 
   bool changed = false;
   const auto note = [&changed](const imap_response& r) { changed = changed || tells_change(r); };
@@ -96,14 +108,31 @@ IdleWatcher::connection_end IdleWatcher::watch(bool tell_first, int& retry_ms) {
     tell_first = changed = false;
     session.transport().set_receive_wait(idle_look_ms);
     const auto renew_at = std::chrono::steady_clock::now() + std::chrono::milliseconds(idle_renew_ms);
-    while (std::chrono::steady_clock::now() < renew_at) {
+    bool news = false;
+    while (!news && std::chrono::steady_clock::now() < renew_at) {
       imap_response response;
       const IMAP::idle_read read = session.NextWhileIdle(response);
       if (read == IMAP::idle_read::ended) return failed();
-      if (read == IMAP::idle_read::response && tells_change(response)) changed_();
+      news = read == IMAP::idle_read::response && tells_change(response);
       if (read == IMAP::idle_read::quiet && clock_.resumed()) return connection_end::resumed;
     }
     session.transport().set_receive_wait(pop3_receive_timeout_ms);
-    if (!session.Done(note)) return failed();
+    if (!news) {
+      if (!session.Done(note)) return failed();
+      continue;
+    }
+    // DONE goes out with the listing's first command. What a failed
+    // listing reports is this thread's own: the check it leaves to report
+    // is the notifier's.
+    session.QueueDone();
+    const std::vector<std::string> headers = headers_();
+    account_outcome listing;
+    {
+      ReportScope own("IDLE");
+      listing = list_unseen(session, headers, imap_after::stay, uidvalidity);
+    }
+    if (listing.complete) offer_idle_listing(index_, imap_connection_settings(account), headers, std::move(listing));
+    changed_();
+    if (!session.transport().is_open()) return failed();
   }
 }

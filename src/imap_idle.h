@@ -1,8 +1,11 @@
 // An IDLE watcher (RFC 2177): one IMAP account's own connection, idling on
-// its mailbox between checks, on a thread of its own. Its only output is
-// "this account changed", as soon as the server tells of a message come or
-// gone; the notifier then checks as at any tick, so IDLE only ever makes
-// news earlier and never replaces the periodic check.
+// its mailbox between checks, on a thread of its own. Its output is "this
+// account changed", as soon as the server tells of a message come or gone;
+// the notifier then checks as at any tick, so IDLE only ever makes news
+// earlier and never replaces the periodic check. Before it tells, it lists
+// the mailbox on its own connection (two round trips, where a check of its
+// own takes five and a new login) and leaves the listing for that check
+// (idle_listing.h), then idles again.
 //
 // It never goes silent for long: the IDLE is renewed before servers drop
 // idle clients, the system probes the connection (TCP keep-alive), each
@@ -14,7 +17,9 @@
 
 #include <atomic>
 #include <functional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/stop_signal.h"
 
@@ -32,8 +37,10 @@ class IdleWatcher {
  public:
   // Starts watching account `index` at once. `changed` runs on the
   // watcher's thread; `max_retry_ms` is the longest wait before connecting
-  // again (the check interval), read at each failure.
-  IdleWatcher(int index, std::function<void()> changed, const std::atomic<int>& max_retry_ms);
+  // again (the check interval), read at each failure; `headers` gives the
+  // fields the notifier shows, asked on the watcher's thread at each news.
+  IdleWatcher(int index, std::function<void()> changed, const std::atomic<int>& max_retry_ms,
+              std::function<std::vector<std::string>()> headers);
   // Ends the connection at once and joins the thread.
   ~IdleWatcher();
   IdleWatcher(const IdleWatcher&) = delete;
@@ -56,6 +63,7 @@ class IdleWatcher {
 
   const int index_;
   const std::function<void()> changed_;
+  const std::function<std::vector<std::string>()> headers_;
   const std::atomic<int>& max_retry_ms_;
   StopSignal stop_;
   SuspendClock clock_;

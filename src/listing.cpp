@@ -10,7 +10,7 @@
 
 namespace {
 
-bool starts_with_space_or_tab(const std::string& p) { return !p.empty() && (p[0] == ' ' || p[0] == '\t'); }
+bool starts_with_space_or_tab(std::string_view p) { return !p.empty() && (p[0] == ' ' || p[0] == '\t'); }
 
 bool begins_with(std::string_view line, std::string_view prefix) {
   const auto same_letter = [](char a, char b) { return ascii_lower(a) == ascii_lower(b); };
@@ -58,7 +58,7 @@ MessageListing::MessageListing(const std::vector<std::string>& headers, std::str
       lines_before_(lines),
       digest_(digest_start) {}
 
-bool MessageListing::add(std::string p) {
+bool MessageListing::add(std::string_view p) {
   read_ += p.size();
   if (read_ > max_header_bytes) {
     text_.resize(text_before_);
@@ -67,11 +67,11 @@ bool MessageListing::add(std::string p) {
     return false;
   }
   // One cut short by a closed connection counts as whole.
-  p.resize(without_line_end(p).size());
+  p = without_line_end(p);
   digest_ = digest_more(digest_more(digest_, p), "\n");
   if (starts_with_space_or_tab(p) && (print_ || own_ != own_field::none)) {
     // A line of blanks alone adds nothing.
-    if (p.find_first_not_of(" \t") == std::string::npos) return true;
+    if (p.find_first_not_of(" \t") == std::string_view::npos) return true;
     // A kept field gathers into field_ alone.
     (print_ ? field_ : own_value_) += p;
     return true;
@@ -82,12 +82,13 @@ bool MessageListing::add(std::string p) {
          : begins_with(p, "Subject:")  ? own_field::subject
                                        : own_field::none;
   print_ = field_wanted(p, headers_);
+  // Only the lines kept are copied: most of a header is not.
   if (!print_) {
-    if (own_ != own_field::none) own_value_ = std::move(p);
+    if (own_ != own_field::none) own_value_.assign(p);
     return true;
   }
   if (lines_ > 0) text_ += "\n";
-  field_ = std::move(p);
+  field_.assign(p);
   ++lines_;
   return true;
 }
@@ -140,7 +141,7 @@ bool list_header_block(std::string_view block, const std::vector<std::string>& h
   MessageListing listing(headers, text, lines);
   while (!block.empty()) {
     const std::size_t end = std::min(block.find('\n'), block.size() - 1) + 1;
-    if (!listing.add(std::string(block.substr(0, end)))) return false;
+    if (!listing.add(block.substr(0, end))) return false;
     block.remove_prefix(end);
   }
   const listed_message listed = listing.finish();

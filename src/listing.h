@@ -52,7 +52,7 @@ class MessageListing {
   // The next header line, its CR LF (or bare LF) included or not. False
   // once the header has run past max_header_bytes: what this message had
   // added is taken back, and the caller reads no more of it.
-  bool add(std::string line);
+  bool add(std::string_view line);
   // Shows the last field; once, after the last line. Gives the message as
   // a check remembers it.
   listed_message finish();

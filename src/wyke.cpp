@@ -254,7 +254,7 @@ void WykeView::CheckNow(const settings_snapshot& settings) {
     list_checked_accounts(checked);
     std::vector<int> indexes;
     for (const checked_account& account : checked) indexes.push_back(account.index);
-    notifier->idle_watchers().update(indexes, check_interval(settings.checkmail_timer));
+    notifier->idle_watchers().update(indexes, check_interval(settings.checkmail_timer), settings.show_header);
   }
 }
 

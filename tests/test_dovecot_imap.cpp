@@ -103,7 +103,13 @@ TEST_F(DovecotImap, IdleTellsOfNewMailAndOutlivesARestart) {
   write_account("tls");
   News news;
   const std::atomic<int> retry_ms{2000};
-  IdleWatcher watcher(0, [&] { news.tell(); }, retry_ms);
+  IdleWatcher watcher(0, [&] { news.tell(); }, retry_ms, [] { return headers; });
+  const auto logins = [&] {
+    const std::string log = server->log();
+    std::size_t n = 0;
+    for (std::size_t at = log.find("imap-login: Login:"); at != std::string::npos; at = log.find("imap-login: Login:", at + 1)) ++n;
+    return n;
+  };
 
   // Delivered while it idles: news within a bound, and the check shows it.
   const auto deadline = std::chrono::steady_clock::now() + 20s;
@@ -112,7 +118,11 @@ TEST_F(DovecotImap, IdleTellsOfNewMailAndOutlivesARestart) {
   const int before = news.count();
   server->deliver(message("arrived while idling"), "1800000000.M1P1.wyke");
   ASSERT_TRUE(news.more_than(before, 20s)) << server->log();
+  // The check the news starts shows what the watcher listed on its own
+  // connection: no second login.
+  const std::size_t logged_in = logins();
   EXPECT_NE(check_account(0, headers).text.find("arrived while idling"), std::string::npos);
+  EXPECT_EQ(logins(), logged_in) << server->log();
 
   // Stopped and started again: it connects again and says so (news may
   // have come meanwhile), then tells of the next message.

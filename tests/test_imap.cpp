@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "account_check.h"
+#include "idle_listing.h"
 #include "imap_strings.h"
 #include "listing.h"
 #include "platform/report.h"
@@ -27,6 +28,7 @@ const std::vector<std::string> headers = {"From:", "Subject:"};
 std::string tag(int n) { return "a" + std::to_string(n) + " "; }
 
 const std::string greeting = "* OK [CAPABILITY IMAP4rev1 LITERAL+ IDLE STARTTLS] ready\r\n";
+const std::string kept_greeting = "* OK [CAPABILITY IMAP4rev1 LITERAL+ SEARCHRES ESEARCH] ready\r\n";
 
 std::string header(const std::string& from, const std::string& subject) {
   return "Received: by mx\r\nFrom: " + from + "\r\nSubject: " + subject + "\r\n\tfolded\r\nTo: a@x\r\n\r\n";
@@ -107,6 +109,24 @@ INSTANTIATE_TEST_SUITE_P(
                      listed_both,
                      {"a1 LOGIN \"alice\" \"secret\"\r\na2 EXAMINE \"INBOX\"\r\na3 UID SEARCH UNSEEN\r\n",
                       "a4 UID FETCH 2,4 (UID BODY.PEEK[HEADER])\r\na5 LOGOUT\r\n"},
+                     {},
+                     ""},
+        // SEARCHRES: the FETCH of "$" goes with the search; a range as wide
+        // as UIDs go costs no more than the bound on a listing.
+        session_case{"search_results_kept",
+                     "tls",
+                     {kept_greeting, signed_in(1, "* ESEARCH (TAG \"a3\") UID ALL 2,4\r\n") + two + four + tag(4) +
+                                         "OK fetched\r\n" + logout(5)},
+                     listed_both,
+                     {"a3 UID SEARCH RETURN (SAVE ALL) UNSEEN\r\na4 UID FETCH $ (UID BODY.PEEK[HEADER])\r\n"},
+                     {},
+                     ""},
+        session_case{"kept_range_without_end",
+                     "tls",
+                     {kept_greeting, signed_in(1, "* ESEARCH (TAG \"a3\") UID ALL 1:4294967295\r\n") + two + four +
+                                         tag(4) + "OK fetched\r\n" + logout(5)},
+                     listed_both,
+                     {},
                      {},
                      ""},
         session_case{"none_unseen",
@@ -251,6 +271,36 @@ TEST(ImapMailboxName, ModifiedUtf7) {
       {"bad\xff", "bad&,,0-"},
   };
   for (const auto& c : cases) EXPECT_EQ(imap_mailbox_name(c.utf8), c.sent) << c.utf8;
+}
+
+// A watcher's listing reaches only the check it was made for, once.
+TEST(IdleListing, IsTakenOnceAndOnlyWithTheSameSettingsAndFields) {
+  const std::vector<std::string> shown = {"From:", "Subject:"};
+  const struct {
+    const char* name;
+    int index;
+    std::string settings;
+    std::vector<std::string> headers;
+    bool taken;
+  } cases[] = {
+      {"the same", 3, "host\n993", shown, true},
+      {"another account", 4, "host\n993", shown, false},
+      {"settings changed since", 3, "other host\n993", shown, false},
+      {"other fields shown", 3, "host\n993", {"Subject:"}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    account_outcome listed;
+    listed.text = "Subject: pushed";
+    offer_idle_listing(3, "host\n993", shown, listed);
+    const auto taken = take_idle_listing(c.index, c.settings, c.headers);
+    ASSERT_EQ(taken.has_value(), c.taken);
+    if (taken) {
+      EXPECT_EQ(taken->text, "Subject: pushed");
+    }
+    // Once looked at for its account, it is gone, whether it fitted or not.
+    EXPECT_EQ(take_idle_listing(3, "host\n993", shown).has_value(), c.index != 3);
+  }
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "platform/debug_log.h"
 #include "platform/sockets.h"
+#include "platform/tls_context.h"
 #include "platform/untrusted_text.h"
 
 namespace {
@@ -32,16 +33,6 @@ using BioPtr = std::unique_ptr<BIO, FreeSsl>;
 bool is_address(const std::string& host) {
   unsigned char raw[sizeof(in6_addr)];
   return inet_pton(AF_INET, host.c_str(), raw) == 1 || inet_pton(AF_INET6, host.c_str(), raw) == 1;
-}
-
-// The oldest error OpenSSL queued, as text; the queue is emptied.
-std::string openssl_error() {
-  const unsigned long code = ERR_get_error();
-  ERR_clear_error();
-  if (code == 0) return "no reason given";
-  if (ERR_SYSTEM_ERROR(code)) return std::strerror(ERR_GET_REASON(code));
-  const char* reason = ERR_reason_error_string(code);
-  return reason != nullptr ? reason : "error " + std::to_string(code);
 }
 
 // What an OpenSSL printer writes, as text.
@@ -219,23 +210,9 @@ class TlsTransport final : public Transport {
   bool make_context(const tls_trust& trust) {
     ERR_clear_error();
     ctx_.reset();
-    CtxPtr made(SSL_CTX_new(TLS_client_method()));
-    if (!made || SSL_CTX_set_min_proto_version(made.get(), TLS1_2_VERSION) != 1 ||
-        SSL_CTX_set_default_verify_paths(made.get()) != 1)
-      return fail(transport_error::io, "cannot set up TLS: " + openssl_error());
-    if (!trust.cafile.empty() && SSL_CTX_load_verify_locations(made.get(), trust.cafile.c_str(), nullptr) != 1)
-      return fail(transport_error::tls, "cannot read the cafile " + trust.cafile + ": " + openssl_error());
-    // A second handshake within the session would bring a certificate that
-    // verified() never sees; a POP3 session has no use for one.
-    SSL_CTX_set_options(made.get(), SSL_OP_NO_RENEGOTIATION);
-    // The handshake runs to its end whatever the certificate, so that the
-    // reason and the fingerprint seen can be told; verified() then judges
-    // it before start_tls returns, and so before any byte of the session.
-    // The callback lets a refused certificate through to that judgement,
-    // while a verification that could not run at all (OpenSSL failing
-    // inside) still ends the handshake rather than reading as passed.
-    SSL_CTX_set_verify(made.get(), SSL_VERIFY_PEER, [](int, X509_STORE_CTX*) { return 1; });
-    ctx_ = std::move(made);
+    tls_context shared = shared_tls_context(trust.cafile);
+    if (shared.ctx == nullptr) return fail(shared.cafile_unreadable ? transport_error::tls : transport_error::io, shared.why);
+    ctx_.reset(shared.ctx);
     prepared_cafile_ = trust.cafile;
     return true;
   }
