@@ -76,6 +76,7 @@ std::string_view fetched_header(const imap_response& response, std::string& unqu
 struct fetched {
   std::string text;
   int lines = 0;
+  listed_message message;  // its sender and subject, for the news
 };
 
 class MailboxListing {
@@ -145,7 +146,8 @@ account_outcome MailboxListing::list() {
       outcome.text += found->second.text;
       outcome.lines += found->second.lines;
     }
-    outcome.messages.push_back({prefix + std::to_string(uid), {}, {}});
+    found->second.message.identity = prefix + std::to_string(uid);
+    outcome.messages.push_back(std::move(found->second.message));
   }
   outcome.complete = why.empty();
   if (outcome.complete) return outcome;
@@ -196,7 +198,7 @@ void MailboxListing::take(const imap_response& response) {
   if (!std::binary_search(uids_.begin(), uids_.end(), uid) || listed_.count(uid) > 0) return;
   fetched& entry = listed_[uid];
   std::string unquoted;
-  if (!list_header_block(fetched_header(response, unquoted), headers_, entry.text, entry.lines)) {
+  if (!list_header_block(fetched_header(response, unquoted), headers_, entry.text, entry.lines, &entry.message)) {
     why_ = "the header of UID " + std::to_string(uid) + " ran past " + std::to_string(max_header_bytes) + " bytes";
     listed_.erase(uid);
     return;

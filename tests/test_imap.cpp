@@ -88,6 +88,12 @@ TEST_P(ImapSession, ShowsWhatTheServerAllowsAndChangesNothing) {
   report_begin();
   const account_outcome outcome = check_account(0, headers);
   EXPECT_EQ(outcome.text, c.shown);
+  if (outcome.text.starts_with(listed_two)) {  // the news tells sender and subject too
+    ASSERT_FALSE(outcome.messages.empty());
+    EXPECT_EQ(outcome.messages[0].identity, "7/2");
+    EXPECT_EQ(outcome.messages[0].from, "Ann <a@x>");
+    EXPECT_EQ(outcome.messages[0].subject, "two folded");
+  }
   for (const std::string& s : c.sent) EXPECT_NE(sent.find(s), std::string::npos) << s << " in\n" << sent;
   for (const std::string& s : c.unsent) EXPECT_EQ(sent.find(s), std::string::npos) << s << " in\n" << sent;
   for (const char* changes : {" STORE", " SELECT", " EXPUNGE", " COPY", " MOVE", "BODY["})
