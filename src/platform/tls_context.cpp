@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 
 namespace {
@@ -85,19 +86,18 @@ std::string openssl_error() {
 
 tls_context shared_tls_context(const std::string& cafile) {
   static std::mutex mutex;
-  static std::map<std::string, SSL_CTX*> kept;  // never freed: the process's to its end
+  // Kept to the process's end, and freed then, so that what a leak check
+  // finds at exit is a leak; a session still running holds its own reference.
+  static std::map<std::string, std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)>> kept;
   const std::string key = trust_key(cafile);
   std::lock_guard lock(mutex);
   auto found = kept.find(key);
   if (found == kept.end()) {
     tls_context fresh = made(cafile);
     if (fresh.ctx == nullptr) return fresh;
-    if (kept.size() >= max_kept) {
-      for (auto& [k, ctx] : kept) SSL_CTX_free(ctx);
-      kept.clear();
-    }
-    found = kept.emplace(key, fresh.ctx).first;
+    if (kept.size() >= max_kept) kept.clear();
+    found = kept.emplace(key, std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)>(fresh.ctx, &SSL_CTX_free)).first;
   }
-  SSL_CTX_up_ref(found->second);
-  return {found->second, false, {}};
+  SSL_CTX_up_ref(found->second.get());
+  return {found->second.get(), false, {}};
 }
