@@ -27,21 +27,20 @@ std::uint64_t digest_more(std::uint64_t digest, std::string_view bytes) {
 }
 
 // The value of a field, its name, colon and blanks at both ends left out.
-std::string field_value(const std::string& field) {
-  const std::string::size_type colon = field.find(':');
-  const std::string::size_type start = field.find_first_not_of(" \t", colon + 1);
-  if (start == std::string::npos) return "";
+std::string_view field_value(std::string_view field) {
+  const std::size_t colon = field.find(':');
+  const std::size_t start = field.find_first_not_of(" \t", colon + 1);
+  if (start == std::string_view::npos) return {};
   return field.substr(start, field.find_last_not_of(" \t") + 1 - start);
 }
 
 // A shown field cut to max_listed_field_bytes on a character's first byte.
-std::string bounded(std::string shown) {
-  if (shown.size() <= max_listed_field_bytes) return shown;
-  const char* const ellipsis = "\u2026";
-  std::string::size_type end = max_listed_field_bytes - std::char_traits<char>::length(ellipsis);
+std::string bounded(std::string_view shown) {
+  if (shown.size() <= max_listed_field_bytes) return std::string(shown);
+  const std::string_view ellipsis = "\u2026";
+  std::size_t end = max_listed_field_bytes - ellipsis.size();
   while (end > 0 && (static_cast<unsigned char>(shown[end]) & 0xC0) == 0x80) --end;
-  shown.resize(end);
-  return shown + ellipsis;
+  return std::string(shown.substr(0, end)).append(ellipsis);
 }
 
 }  // namespace
@@ -116,15 +115,15 @@ void MessageListing::end_field() {
   }
   const std::string& field = print_ ? field_ : own_value_;
   const auto shown_value = [&] {
-    return bounded(print_ ? field_value(shown) : shown_field(decode_header(field_value(field))));
+    return print_ ? bounded(field_value(shown)) : bounded(shown_field(decode_header(std::string(field_value(field)))));
   };
   switch (own_) {
     case own_field::none:
       return;
     case own_field::message_id:
       if (message_.identity.empty()) {
-        const std::string id = field_value(field);
-        if (!id.empty() && id.size() <= max_identity_bytes) message_.identity = "Message-ID " + id;
+        const std::string_view id = field_value(field);
+        if (!id.empty() && id.size() <= max_identity_bytes) message_.identity.assign("Message-ID ").append(id);
       }
       return;
     case own_field::from:
