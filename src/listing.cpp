@@ -26,6 +26,23 @@ std::uint64_t digest_more(std::uint64_t digest, std::string_view bytes) {
   return digest;
 }
 
+// One line, without its line end, and a "\n".
+std::uint64_t digest_line(std::uint64_t digest, std::string_view line) {
+  return digest_more(digest_more(digest, without_line_end(line)), "\n");
+}
+
+// Hands `each` the lines of a header block, each with its LF; false as soon
+// as `each` does.
+template <class Each>
+bool each_line(std::string_view block, Each each) {
+  while (!block.empty()) {
+    const std::size_t end = std::min(block.find('\n'), block.size() - 1) + 1;
+    if (!each(block.substr(0, end))) return false;
+    block.remove_prefix(end);
+  }
+  return true;
+}
+
 // The value of a field, its name, colon and blanks at both ends left out.
 std::string_view field_value(std::string_view field) {
   const std::size_t colon = field.find(':');
@@ -49,12 +66,13 @@ bool field_wanted(std::string_view line, const std::vector<std::string>& headers
   return std::any_of(headers.begin(), headers.end(), [line](const std::string& entry) { return begins_with(line, entry); });
 }
 
-MessageListing::MessageListing(const std::vector<std::string>& headers, std::string& text, int& lines)
+MessageListing::MessageListing(const std::vector<std::string>& headers, std::string& text, int& lines, bool whole)
     : headers_(headers),
       text_(text),
       lines_(lines),
       text_before_(text.size()),
       lines_before_(lines),
+      whole_(whole),
       digest_(digest_start) {}
 
 bool MessageListing::add(std::string_view p) {
@@ -65,9 +83,9 @@ bool MessageListing::add(std::string_view p) {
     print_ = false;
     return false;
   }
+  if (!whole_) digest_ = digest_line(digest_, p);
   // One cut short by a closed connection counts as whole.
   p = without_line_end(p);
-  digest_ = digest_more(digest_more(digest_, p), "\n");
   if (starts_with_space_or_tab(p) && (print_ || own_ != own_field::none)) {
     // A line of blanks alone adds nothing.
     if (p.find_first_not_of(" \t") == std::string_view::npos) return true;
@@ -92,16 +110,17 @@ bool MessageListing::add(std::string_view p) {
   return true;
 }
 
-listed_message MessageListing::finish() {
+listed_message MessageListing::finish(std::string_view header) {
   end_field();
   print_ = false;
   own_ = own_field::none;
   if (message_.identity.empty()) {
+    if (whole_) each_line(header, [this](std::string_view line) { return digest_ = digest_line(digest_, line), true; });
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(digest_));
     message_.identity = std::string("header digest ") + hex;
   }
-  return message_;
+  return std::move(message_);
 }
 
 // The first of each field a listed_message holds counts (a header with two
@@ -137,13 +156,9 @@ void MessageListing::end_field() {
 
 bool list_header_block(std::string_view block, const std::vector<std::string>& headers, std::string& text,
                        int& lines, listed_message* message) {
-  MessageListing listing(headers, text, lines);
-  while (!block.empty()) {
-    const std::size_t end = std::min(block.find('\n'), block.size() - 1) + 1;
-    if (!listing.add(block.substr(0, end))) return false;
-    block.remove_prefix(end);
-  }
-  const listed_message listed = listing.finish();
-  if (message != nullptr) *message = listed;
+  MessageListing listing(headers, text, lines, true);
+  if (!each_line(block, [&listing](std::string_view line) { return listing.add(line); })) return false;
+  listed_message listed = listing.finish(block);
+  if (message != nullptr) *message = std::move(listed);
   return true;
 }
