@@ -47,7 +47,7 @@ void check_reader(std::string_view bytes) {
   while (reader.read(response) == imap_read::response) {
     REQUIRE(!response.tag.empty());
     std::size_t total = response.text.size();
-    for (const std::string& literal : response.literals) {
+    for (const std::string_view literal : response.literals) {
       REQUIRE(literal.size() <= imap_max_literal);
       total += literal.size();
     }

@@ -138,6 +138,8 @@ account_outcome MailboxListing::list() {
   outcome.text.clear();
   outcome.lines = 0;
   const std::string prefix = std::to_string(uidvalidity_) + "/";
+  outcome.text.reserve(text_bytes_ + listed_.size());
+  outcome.messages.reserve(listed_.size());
   for (const std::uint32_t uid : uids_) {
     const auto found = listed_.find(uid);
     if (found == listed_.end()) continue;
@@ -195,12 +197,14 @@ void MailboxListing::take(const imap_response& response) {
   const std::size_t space = text.find(' ');
   if (space == std::string_view::npos || !text.substr(space + 1).starts_with("FETCH")) return;
   const std::uint32_t uid = number_after(text, "UID");
-  if (!std::binary_search(uids_.begin(), uids_.end(), uid) || listed_.count(uid) > 0) return;
-  fetched& entry = listed_[uid];
+  if (!std::binary_search(uids_.begin(), uids_.end(), uid)) return;
+  const auto [at, added] = listed_.try_emplace(uid);
+  if (!added) return;
+  fetched& entry = at->second;
   std::string unquoted;
   if (!list_header_block(fetched_header(response, unquoted), headers_, entry.text, entry.lines, &entry.message)) {
     why_ = "the header of UID " + std::to_string(uid) + " ran past " + std::to_string(max_header_bytes) + " bytes";
-    listed_.erase(uid);
+    listed_.erase(at);
     return;
   }
   text_bytes_ += entry.text.size();

@@ -2,12 +2,17 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 
 #include "platform/debug_log.h"
 
 namespace {
 
-constexpr std::size_t receive_size = 16 * 1024;
+// The buffer's first size: what the TLS layer reads ahead at once.
+constexpr std::size_t receive_size = 64 * 1024;
+// A receive is given at least this much room, a whole TLS record, so that
+// none is handed over in slivers.
+constexpr std::size_t least_room = 16 * 1024;
 
 // The size of the literal announced at the end of `line` ("{123}", or
 // "{123+}" as a server may echo it), or npos when the line ends in none;
@@ -43,17 +48,31 @@ void debug_literal(std::string_view literal) {
 }  // namespace
 
 imap_read ImapReader::read(imap_response& response) {
-  response = {};
+  response.tag.clear();
+  response.text.clear();
+  response.literals.clear();
+  literals_.clear();
   reason_.clear();
   midway_ = false;
-  std::string line;
+  // A buffer grown for one long response goes back to its first size once
+  // what is left of it fits: a session idles for hours.
+  if (buffer_.size() > receive_size && end_ - begin_ <= receive_size) {
+    std::vector<char> smaller(receive_size);
+    std::copy(buffer_.begin() + static_cast<std::ptrdiff_t>(begin_), buffer_.begin() + static_cast<std::ptrdiff_t>(end_),
+              smaller.begin());
+    buffer_.swap(smaller);
+    end_ -= begin_;
+    begin_ = 0;
+  }
+  start_ = begin_;
+  std::string_view line;
   if (!read_line(line, imap_max_line_length)) return reason_.empty() ? imap_read::ended : imap_read::too_long;
   midway_ = true;
   debug_received(line);
   const std::size_t space = line.find(' ');
-  response.tag = line.substr(0, space);
+  response.tag.assign(line.substr(0, space));
   if (response.tag.empty()) return fail(imap_read::malformed, "an answer without a tag");
-  response.text = space == std::string::npos ? "" : line.substr(space + 1);
+  if (space != std::string_view::npos) response.text.assign(line.substr(space + 1));
   std::size_t total = line.size();
   for (;;) {
     bool bad = false;
@@ -63,56 +82,62 @@ imap_read ImapReader::read(imap_response& response) {
     if (size > imap_max_literal || total + size > imap_max_response)
       return fail(imap_read::too_long, "a literal of " + std::to_string(size) + " bytes, past the bound of " +
                                            std::to_string(std::min(imap_max_literal, imap_max_response - total)));
-    std::string literal;
-    if (!read_bytes(literal, size)) return imap_read::ended;
-    debug_literal(literal);
+    if (!read_bytes(size)) return imap_read::ended;
+    debug_literal({buffer_.data() + begin_, size});
+    literals_.emplace_back(begin_ - start_, size);
+    begin_ += size;
     total += size;
-    response.literals.push_back(std::move(literal));
     if (!read_line(line, std::min(imap_max_line_length, imap_max_response - total)))
       return reason_.empty() ? imap_read::ended : imap_read::too_long;
     debug_received(line);
     total += line.size();
     response.text += line;
   }
+  // Only now: the buffer may have moved while the response came.
+  for (const auto& [offset, size] : literals_) response.literals.emplace_back(buffer_.data() + start_ + offset, size);
   midway_ = false;
   return imap_read::response;
 }
 
-bool ImapReader::read_line(std::string& line, std::size_t room) {
-  line.clear();
+bool ImapReader::read_line(std::string_view& line, std::size_t room) {
+  std::size_t scanned = 0;  // from begin_, which a fill may move
   for (;;) {
-    if (begin_ == buffer_.size() && !fill()) return false;
-    const std::size_t lf = buffer_.find('\n', begin_);
-    const std::size_t end = lf == std::string::npos ? buffer_.size() : lf;
-    if (line.size() + (end - begin_) > room + 1) {
+    const std::size_t from = begin_ + scanned;
+    const void* const lf = from < end_ ? std::memchr(buffer_.data() + from, '\n', end_ - from) : nullptr;
+    const std::size_t end = lf == nullptr ? end_ : static_cast<std::size_t>(static_cast<const char*>(lf) - buffer_.data());
+    if (end - begin_ > room + 1) {
       fail(imap_read::too_long, "a line longer than " + std::to_string(room) + " bytes");
       return false;
     }
-    line.append(buffer_, begin_, end - begin_);
-    begin_ = lf == std::string::npos ? buffer_.size() : lf + 1;
-    if (lf == std::string::npos) continue;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return true;
+    if (lf != nullptr) {
+      line = {buffer_.data() + begin_, end - begin_};
+      begin_ = end + 1;
+      if (line.ends_with('\r')) line.remove_suffix(1);
+      return true;
+    }
+    scanned = end_ - begin_;
+    if (!fill()) return false;
   }
 }
 
-bool ImapReader::read_bytes(std::string& out, std::size_t count) {
-  out.clear();
-  out.reserve(std::min(count, receive_size * 4));
-  while (out.size() < count) {
-    if (begin_ == buffer_.size() && !fill()) return false;
-    const std::size_t take = std::min(count - out.size(), buffer_.size() - begin_);
-    out.append(buffer_, begin_, take);
-    begin_ += take;
-  }
+bool ImapReader::read_bytes(std::size_t count) {
+  while (end_ - begin_ < count)
+    if (!fill()) return false;
   return true;
 }
 
 bool ImapReader::fill() {
-  buffer_.resize(receive_size);
-  begin_ = 0;
-  const std::size_t n = transport_.receive_some(buffer_.data(), buffer_.size());
-  buffer_.resize(n);
+  if (buffer_.size() - end_ < least_room && start_ > 0) {
+    std::copy(buffer_.begin() + static_cast<std::ptrdiff_t>(start_), buffer_.begin() + static_cast<std::ptrdiff_t>(end_),
+              buffer_.begin());
+    begin_ -= start_;
+    end_ -= start_;
+    start_ = 0;
+  }
+  // What is left is all this response, whose bounds bound the buffer too.
+  if (buffer_.size() - end_ < least_room) buffer_.resize(std::max(receive_size, 2 * buffer_.size()));
+  const std::size_t n = transport_.receive_some(buffer_.data() + end_, buffer_.size() - end_);
+  end_ += n;
   return n > 0;
 }
 

@@ -26,22 +26,38 @@ std::uint64_t digest_more(std::uint64_t digest, std::string_view bytes) {
   return digest;
 }
 
+// One line, without its line end, and a "\n".
+std::uint64_t digest_line(std::uint64_t digest, std::string_view line) {
+  return digest_more(digest_more(digest, without_line_end(line)), "\n");
+}
+
+// Hands `each` the lines of a header block, each with its LF; false as soon
+// as `each` does.
+template <class Each>
+bool each_line(std::string_view block, Each each) {
+  while (!block.empty()) {
+    const std::size_t end = std::min(block.find('\n'), block.size() - 1) + 1;
+    if (!each(block.substr(0, end))) return false;
+    block.remove_prefix(end);
+  }
+  return true;
+}
+
 // The value of a field, its name, colon and blanks at both ends left out.
-std::string field_value(const std::string& field) {
-  const std::string::size_type colon = field.find(':');
-  const std::string::size_type start = field.find_first_not_of(" \t", colon + 1);
-  if (start == std::string::npos) return "";
+std::string_view field_value(std::string_view field) {
+  const std::size_t colon = field.find(':');
+  const std::size_t start = field.find_first_not_of(" \t", colon + 1);
+  if (start == std::string_view::npos) return {};
   return field.substr(start, field.find_last_not_of(" \t") + 1 - start);
 }
 
 // A shown field cut to max_listed_field_bytes on a character's first byte.
-std::string bounded(std::string shown) {
-  if (shown.size() <= max_listed_field_bytes) return shown;
-  const char* const ellipsis = "\u2026";
-  std::string::size_type end = max_listed_field_bytes - std::char_traits<char>::length(ellipsis);
+std::string bounded(std::string_view shown) {
+  if (shown.size() <= max_listed_field_bytes) return std::string(shown);
+  const std::string_view ellipsis = "\u2026";
+  std::size_t end = max_listed_field_bytes - ellipsis.size();
   while (end > 0 && (static_cast<unsigned char>(shown[end]) & 0xC0) == 0x80) --end;
-  shown.resize(end);
-  return shown + ellipsis;
+  return std::string(shown.substr(0, end)).append(ellipsis);
 }
 
 }  // namespace
@@ -50,12 +66,13 @@ bool field_wanted(std::string_view line, const std::vector<std::string>& headers
   return std::any_of(headers.begin(), headers.end(), [line](const std::string& entry) { return begins_with(line, entry); });
 }
 
-MessageListing::MessageListing(const std::vector<std::string>& headers, std::string& text, int& lines)
+MessageListing::MessageListing(const std::vector<std::string>& headers, std::string& text, int& lines, bool whole)
     : headers_(headers),
       text_(text),
       lines_(lines),
       text_before_(text.size()),
       lines_before_(lines),
+      whole_(whole),
       digest_(digest_start) {}
 
 bool MessageListing::add(std::string_view p) {
@@ -66,9 +83,9 @@ bool MessageListing::add(std::string_view p) {
     print_ = false;
     return false;
   }
+  if (!whole_) digest_ = digest_line(digest_, p);
   // One cut short by a closed connection counts as whole.
   p = without_line_end(p);
-  digest_ = digest_more(digest_more(digest_, p), "\n");
   if (starts_with_space_or_tab(p) && (print_ || own_ != own_field::none)) {
     // A line of blanks alone adds nothing.
     if (p.find_first_not_of(" \t") == std::string_view::npos) return true;
@@ -93,16 +110,17 @@ bool MessageListing::add(std::string_view p) {
   return true;
 }
 
-listed_message MessageListing::finish() {
+listed_message MessageListing::finish(std::string_view header) {
   end_field();
   print_ = false;
   own_ = own_field::none;
   if (message_.identity.empty()) {
+    if (whole_) each_line(header, [this](std::string_view line) { return digest_ = digest_line(digest_, line), true; });
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(digest_));
     message_.identity = std::string("header digest ") + hex;
   }
-  return message_;
+  return std::move(message_);
 }
 
 // The first of each field a listed_message holds counts (a header with two
@@ -116,15 +134,15 @@ void MessageListing::end_field() {
   }
   const std::string& field = print_ ? field_ : own_value_;
   const auto shown_value = [&] {
-    return bounded(print_ ? field_value(shown) : shown_field(decode_header(field_value(field))));
+    return print_ ? bounded(field_value(shown)) : bounded(shown_field(decode_header(std::string(field_value(field)))));
   };
   switch (own_) {
     case own_field::none:
       return;
     case own_field::message_id:
       if (message_.identity.empty()) {
-        const std::string id = field_value(field);
-        if (!id.empty() && id.size() <= max_identity_bytes) message_.identity = "Message-ID " + id;
+        const std::string_view id = field_value(field);
+        if (!id.empty() && id.size() <= max_identity_bytes) message_.identity.assign("Message-ID ").append(id);
       }
       return;
     case own_field::from:
@@ -138,13 +156,9 @@ void MessageListing::end_field() {
 
 bool list_header_block(std::string_view block, const std::vector<std::string>& headers, std::string& text,
                        int& lines, listed_message* message) {
-  MessageListing listing(headers, text, lines);
-  while (!block.empty()) {
-    const std::size_t end = std::min(block.find('\n'), block.size() - 1) + 1;
-    if (!listing.add(block.substr(0, end))) return false;
-    block.remove_prefix(end);
-  }
-  const listed_message listed = listing.finish();
-  if (message != nullptr) *message = listed;
+  MessageListing listing(headers, text, lines, true);
+  if (!each_line(block, [&listing](std::string_view line) { return listing.add(line); })) return false;
+  listed_message listed = listing.finish(block);
+  if (message != nullptr) *message = std::move(listed);
   return true;
 }

@@ -47,15 +47,19 @@ bool field_wanted(std::string_view line, const std::vector<std::string>& headers
 // its Message-ID (or a digest of its whole header), sender and subject.
 class MessageListing {
  public:
-  MessageListing(const std::vector<std::string>& headers, std::string& text, int& lines);
+  // `whole`: the caller has the whole header at hand and gives it to
+  // finish(), so that its digest is taken only for a message without a
+  // Message-ID, rather than line by line for every message.
+  MessageListing(const std::vector<std::string>& headers, std::string& text, int& lines, bool whole = false);
 
   // The next header line, its CR LF (or bare LF) included or not. False
   // once the header has run past max_header_bytes: what this message had
   // added is taken back, and the caller reads no more of it.
   bool add(std::string_view line);
   // Shows the last field; once, after the last line. Gives the message as
-  // a check remembers it.
-  listed_message finish();
+  // a check remembers it; `header` is every line added where `whole` was
+  // given.
+  listed_message finish(std::string_view header = {});
 
  private:
   // The header fields a listed_message is made of.
@@ -77,7 +81,8 @@ class MessageListing {
   // gathers in field_).
   std::string own_value_;
   listed_message message_;
-  std::uint64_t digest_;  // of every line so far
+  const bool whole_;
+  std::uint64_t digest_;  // of every line so far, unless whole_
 };
 
 // Feeds a whole header block (lines ended by CR LF or LF, as one protocol

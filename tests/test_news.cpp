@@ -26,6 +26,7 @@ const std::vector<ListedCase> listed_cases = {
     {"empty_message_id", "Message-ID:  \r\nFrom: Ann\r\n", {"From:"}, {"digest", "Ann", ""}},
     {"message_id_too_long", "Message-ID: <" + std::string(1000, 'i') + ">\r\n", {}, {"digest", "", ""}},
     {"subject_bounded", "Subject: " + std::string(300, 'a') + "\r\n", {}, {"digest", "", std::string(253, 'a') + "\u2026"}},
+    {"bare_lf_and_cut_short", "From: Ann\nSubject: x\r\n\tfolded\r\nX: y", {"Subject:"}, {"digest", "Ann", "x folded"}},
 };
 
 TEST(Listed, RemembersWhatAMessageIsKnownBy) {
@@ -39,6 +40,18 @@ TEST(Listed, RemembersWhatAMessageIsKnownBy) {
               c.want.identity == "digest" ? "header digest " : c.want.identity);
     EXPECT_EQ(got.from, c.want.from);
     EXPECT_EQ(got.subject, c.want.subject);
+    // Fed line by line, as POP3 does, the message is known by the same name
+    // and shows the same text.
+    std::string streamed_text;
+    int streamed_lines = 0;
+    MessageListing streamed(c.shown, streamed_text, streamed_lines);
+    for (std::string_view rest = c.header; !rest.empty();) {
+      const std::size_t end = std::min(rest.find('\n'), rest.size() - 1) + 1;
+      ASSERT_TRUE(streamed.add(rest.substr(0, end)));
+      rest.remove_prefix(end);
+    }
+    EXPECT_EQ(streamed.finish().identity, got.identity);
+    EXPECT_EQ(streamed_text, text);
   }
 }
 
