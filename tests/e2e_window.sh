@@ -75,7 +75,7 @@ wait_until 10 state_is "$window" Iconic || fail "not minimized after the start"
 xdotool windowactivate --sync "$other"
 for check in 1 2 3; do
   wait_until 10 state_is "$window" Normal || fail "not restored by check $check"
-  active=$(xdotool getactivewindow)
+  active=$(xdotool getactivewindow 2>/dev/null || echo nobody)
   [ "$active" = "$other" ] || fail "check $check took the focus from the window in use ($other): $active has it"
   wait_until 10 state_is "$window" Iconic || fail "not minimized after check $check"
 done
