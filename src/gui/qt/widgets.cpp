@@ -120,10 +120,7 @@ QMargins WindowWidget::frame_margins() const {
 }
 
 void WindowWidget::minimize(bool minimize) {
-  // Asked whatever Qt believes: Qt's idea of the state can lag behind the
-  // window manager's, and a window it maps while still iconic is one the
-  // window manager restores with the focus, taken from the user's window.
-  if (!minimize && isVisible()) ask_window_manager_to_restore(*this);
+  if (!minimize && isMinimized() && isVisible()) ask_window_manager_to_restore(*this);
   Qt::WindowStates states = windowState();
   states.setFlag(Qt::WindowMinimized, minimize);
   setWindowState(states);
