@@ -72,14 +72,6 @@ std::string account(const Servers& servers, std::size_t n) {
          bench::user + "\npassword = " + bench::password + "\n";
 }
 
-// The process's peak resident memory so far, in KiB.
-double peak_resident_kib() {
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6));
-  return 0;
-}
-
 void BM_ThreeAccounts(benchmark::State& state) {
   static const wyke_test::TestCertificates certs;
   static const Servers servers = serve_in_a_child(certs);
@@ -117,7 +109,7 @@ void BM_ThreeAccounts(benchmark::State& state) {
   state.counters["alone_sum_ms"] = Counter(alone_sum * 1e3, Counter::kAvgIterations);
   state.counters["slowest_alone_ms"] = Counter(slowest_sum * 1e3, Counter::kAvgIterations);
   state.counters["together_ms"] = Counter(together_sum * 1e3, Counter::kAvgIterations);
-  state.counters["peak_rss_kib"] = peak_resident_kib();
+  state.counters["peak_rss_kib"] = bench::status_kib("VmHWM:");
 }
 
 BENCHMARK(BM_ThreeAccounts)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);

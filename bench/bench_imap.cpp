@@ -190,24 +190,17 @@ void BM_ReferenceDelivery(benchmark::State& state) {
   state.counters["median_ms"] = median(times) * 1000;
 }
 
-long resident_kb() {
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  return 0;
-}
-
 // What one idling watcher adds: its thread, its TLS session, its buffers.
 void BM_IdleMemory(benchmark::State& state) {
   use_account(port_of(false));
   for (auto _ : state) {
     check_account(0, headers);  // the polling notifier's own share, first
-    const long before = resident_kb();
+    const double before = bench::status_kib("VmRSS:");
     const std::atomic<int> retry_ms{1000};
     IdleWatcher watcher(0, [] {}, retry_ms, [] { return headers; });
     const auto deadline = clock_type::now() + 20s;
     while (watcher.idles() == 0 && clock_type::now() < deadline) std::this_thread::sleep_for(5ms);
-    state.counters["added_kb"] = static_cast<double>(resident_kb() - before);
+    state.counters["added_kb"] = bench::status_kib("VmRSS:") - before;
   }
 }
 

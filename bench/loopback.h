@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -103,5 +104,14 @@ class Loopback {
   wyke_test::TempConfigHome home_;
   wyke_test::ScriptedPop3Server server_;
 };
+
+// A memory figure of this process from /proc/self/status, in KiB ("VmRSS:"
+// now, "VmHWM:" its peak so far); 0 where it is missing.
+inline double status_kib(const std::string& field) {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind(field, 0) == 0) return std::stod(line.substr(field.size()));
+  return 0;
+}
 
 }  // namespace bench
