@@ -6,10 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "account_check.h"
@@ -41,29 +39,6 @@ std::unique_ptr<DovecotServer> mailbox() {
   server->mark_seen(3);
   return server;
 }
-
-// Counts the news of a watcher; waits, bounded, for more.
-class News {
- public:
-  void tell() {
-    std::lock_guard lock(mutex_);
-    ++count_;
-    changed_.notify_all();
-  }
-  bool more_than(int seen, std::chrono::seconds bound) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, bound, [&] { return count_ > seen; });
-  }
-  int count() {
-    std::lock_guard lock(mutex_);
-    return count_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  int count_ = 0;
-};
 
 class DovecotImap : public testing::Test {
  protected:
@@ -101,23 +76,25 @@ TEST_F(DovecotImap, ListsTheUnseenOverEitherModeAndLeavesTheFlags) {
 
 TEST_F(DovecotImap, IdleTellsOfNewMailAndOutlivesARestart) {
   write_account("tls");
-  News news;
+  std::atomic<int> news{0};
   const std::atomic<int> retry_ms{2000};
-  IdleWatcher watcher(0, [&] { news.tell(); }, retry_ms, [] { return headers; });
+  IdleWatcher watcher(0, [&] { ++news; }, retry_ms, [] { return headers; });
   const auto logins = [&] {
     const std::string log = server->log();
     std::size_t n = 0;
     for (std::size_t at = log.find("imap-login: Login:"); at != std::string::npos; at = log.find("imap-login: Login:", at + 1)) ++n;
     return n;
   };
+  const auto more_news = [&](int seen, std::chrono::seconds bound) {
+    return wyke_test::pump_until([&] { return news > seen; }, bound);
+  };
 
   // Delivered while it idles: news within a bound, and the check shows it.
-  const auto deadline = std::chrono::steady_clock::now() + 20s;
-  while (watcher.idles() == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+  ASSERT_TRUE(wyke_test::pump_until([&] { return watcher.idles() > 0; }, 20s)) << server->log();
   ASSERT_EQ(watcher.idles(), 1) << server->log();
-  const int before = news.count();
+  const int before = news;
   server->deliver(message("arrived while idling"), "1800000000.M1P1.wyke");
-  ASSERT_TRUE(news.more_than(before, 20s)) << server->log();
+  ASSERT_TRUE(more_news(before, 20s)) << server->log();
   // The check the news starts shows what the watcher listed on its own
   // connection: no second login.
   const std::size_t logged_in = logins();
@@ -126,12 +103,12 @@ TEST_F(DovecotImap, IdleTellsOfNewMailAndOutlivesARestart) {
 
   // Stopped and started again: it connects again and says so (news may
   // have come meanwhile), then tells of the next message.
-  const int before_restart = news.count();
+  const int before_restart = news;
   ASSERT_TRUE(server->restart()) << server->error();
-  ASSERT_TRUE(news.more_than(before_restart, 30s)) << server->log();
-  const int after_restart = news.count();
+  ASSERT_TRUE(more_news(before_restart, 30s)) << server->log();
+  const int after_restart = news;
   server->deliver(message("arrived after the restart"), "1800000001.M2P1.wyke");
-  ASSERT_TRUE(news.more_than(after_restart, 30s)) << server->log();
+  ASSERT_TRUE(more_news(after_restart, 30s)) << server->log();
   EXPECT_NE(check_account(0, headers).text.find("arrived after the restart"), std::string::npos);
   EXPECT_FALSE(watcher.ended());
 }
