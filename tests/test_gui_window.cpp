@@ -1,5 +1,6 @@
 // Windows: pulses on the window's thread (also while minimized, stopped at
-// rate 0), minimize and restore, inclusive geometry, views that follow, and
+// rate 0), minimize and restore (a size given meanwhile taken on the
+// restore), inclusive geometry, views that follow, and
 // finding views by name.
 #include <gtest/gtest.h>
 
@@ -103,6 +104,23 @@ TEST_F(Window, RestoringAWindowNotShownYetLeavesItHidden) {
   bool minimized = false;
   ASSERT_TRUE(on_window_thread(*window, [&] { minimized = window->IsMinimized(); }));
   EXPECT_TRUE(minimized) << "a window minimized before it is shown shows minimized";
+}
+
+// Sized while minimized (a check's new text), a window keeps its size until
+// it is back, then takes the new one: nothing is lost by waiting.
+TEST_F(Window, ASizeGivenWhileMinimizedIsTakenOnTheRestore) {
+  BWindow* window = make();
+  window->Show();
+  BRect minimized_bounds, restored_bounds;
+  ASSERT_TRUE(on_window_thread(*window, [&] {
+    window->Minimize(true);
+    window->ResizeTo(149, 19);
+    minimized_bounds = window->Bounds();
+    window->Minimize(false);
+    restored_bounds = window->Bounds();
+  }));
+  EXPECT_EQ(minimized_bounds, BRect(0, 0, 99, 49));
+  EXPECT_EQ(restored_bounds, BRect(0, 0, 149, 19));
 }
 
 TEST_F(Window, RectanglesAreInclusive) {

@@ -82,7 +82,10 @@ void WindowWidget::resize_content(const QSize& size) {
 // has framed the window: until then those of the last window it framed stand
 // in, and the fit is done again when the frame changes.
 void WindowWidget::fit_to_screen() {
-  if (!wanted_.isValid()) return;
+  // Qt's X11 side restores a minimized window to give it another size or
+  // place, and a window manager gives the focus to a window restored that
+  // way: the fit waits for the window to come back.
+  if (!wanted_.isValid() || isMinimized()) return;
   const QRect area = screen()->availableGeometry();
   const QMargins frame = frame_margins();
   const QSize room = area.size().shrunkBy(frame).expandedTo(QSize(1, 1));
@@ -135,6 +138,12 @@ void WindowWidget::closeEvent(QCloseEvent* event) {
 void WindowWidget::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   relayout(this);
+}
+
+// A fit put off while the window was minimized is made once it is back.
+void WindowWidget::changeEvent(QEvent* event) {
+  ViewWidget::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange && !isMinimized()) fit_to_screen();
 }
 
 // Qt may learn the frame's size before the framed position: a frame found

@@ -53,6 +53,7 @@ class WindowWidget : public ViewWidget {
   // The close box asks the window's thread (B_QUIT_REQUESTED); the widget
   // stays until the window quits.
   void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
   void showEvent(QShowEvent* event) override;
