@@ -3,7 +3,7 @@
 #   - a 600-byte subject and a 2,000-message list give a window whose frame
 #     stays on the screen, opened at the last message;
 #   - a check restores the window without taking the focus from the window
-#     the user works in;
+#     the user works in, also when new mail has made the window larger;
 #   - "Error", even at font size 2, is wide enough for the title bar and a
 #     line of the default font tall;
 #   - the reason for "Error" shows under the pointer while another window
@@ -78,6 +78,12 @@ for check in 1 2 3; do
   active=$(xdotool getactivewindow 2>/dev/null || echo nobody)
   [ "$active" = "$other" ] || fail "check $check took the focus from the window in use ($other): $active has it"
   wait_until 10 state_is "$window" Iconic || fail "not minimized after check $check"
+  # New mail while minimized: the next check gives the window a new size.
+  if [ "$check" = 1 ]; then
+    stop_server
+    printf 'From: Bob <bob@example.org>\nSubject: Minutes of the meeting\n\nbody\n' >"$work/one/2.eml"
+    serve "$work/one"
+  fi
 done
 close
 stop_server
