@@ -17,6 +17,10 @@ skip() {
   exit 77
 }
 
+# A command failing where the script checks nothing ends it under set -e: it
+# says which, rather than ending the test with no word.
+trap 'echo "e2e FAILED: status $? at line $LINENO of $(basename "$0"): $BASH_COMMAND" >&2' ERR
+
 # --- Where it runs: a private network namespace, then a private display -------
 
 case "${1:-}" in
