@@ -1,6 +1,5 @@
 // Windows: pulses on the window's thread (also while minimized, stopped at
-// rate 0), minimize and restore (a size given meanwhile taken on the
-// restore), inclusive geometry, views that follow, and
+// rate 0), minimize and restore, inclusive geometry, views that follow, and
 // finding views by name.
 #include <gtest/gtest.h>
 
@@ -106,21 +105,20 @@ TEST_F(Window, RestoringAWindowNotShownYetLeavesItHidden) {
   EXPECT_TRUE(minimized) << "a window minimized before it is shown shows minimized";
 }
 
-// Sized while minimized (a check's new text), a window keeps its size until
-// it is back, then takes the new one: nothing is lost by waiting.
+// A size given while minimized waits for the restore, and is not lost.
 TEST_F(Window, ASizeGivenWhileMinimizedIsTakenOnTheRestore) {
   BWindow* window = make();
   window->Show();
-  BRect minimized_bounds, restored_bounds;
+  BRect bounds[2];
   ASSERT_TRUE(on_window_thread(*window, [&] {
     window->Minimize(true);
     window->ResizeTo(149, 19);
-    minimized_bounds = window->Bounds();
+    bounds[0] = window->Bounds();
     window->Minimize(false);
-    restored_bounds = window->Bounds();
+    bounds[1] = window->Bounds();
   }));
-  EXPECT_EQ(minimized_bounds, BRect(0, 0, 99, 49));
-  EXPECT_EQ(restored_bounds, BRect(0, 0, 149, 19));
+  EXPECT_EQ(bounds[0], BRect(0, 0, 99, 49));
+  EXPECT_EQ(bounds[1], BRect(0, 0, 149, 19));
 }
 
 TEST_F(Window, RectanglesAreInclusive) {
