@@ -94,8 +94,9 @@ class Dovecot : public testing::Test {
   }
   void write_account(const std::string& keys) { home.write("Mail/accounts", account(keys), 0600); }
 
-  // What the server logged since the test began, once it holds `awaited`:
-  // the end of a session is logged a moment after the check returns.
+  // What the server logged since the test began, once it holds `awaited`,
+  // a line of this session's end (logged a moment after the check returns;
+  // the server's own start-up probes may be logged later than that).
   std::string session_log(const std::string& awaited) {
     const auto deadline = std::chrono::steady_clock::now() + bounded;
     std::string since;

@@ -1,6 +1,6 @@
 // Windows: pulses on the window's thread (also while minimized, stopped at
-// rate 0), minimize and restore, inclusive geometry, views that follow, and
-// finding views by name.
+// rate 0), minimize and restore (a size given meanwhile kept for the
+// restore), inclusive geometry, views that follow, and finding views by name.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -72,22 +72,30 @@ TEST_F(Window, RateZeroStopsThePulseAndARateRestartsIt) {
   EXPECT_TRUE(pump_until([&] { return probe->pulses >= 5; }));
 }
 
-TEST_F(Window, MinimizeAndRestoreKeepThePulseComing) {
+// A size given while minimized waits for the restore, and is not lost.
+TEST_F(Window, MinimizeAndRestoreKeepThePulseComingAndASizeGivenMeanwhile) {
   BWindow* window = make();
   ProbeView* probe = pulsing(*window);
   struct Step {
     bool minimize;
     bool minimized, hidden;
+    BRect bounds;
   };
-  for (const Step& step : {Step{true, true, false}, Step{false, false, false}, Step{true, true, false}}) {
+  const BRect made(0, 0, 99, 49), given(0, 0, 149, 19);
+  for (const Step& step : {Step{true, true, false, made}, Step{false, false, false, given},
+                           Step{true, true, false, given}}) {
     bool minimized = !step.minimized, hidden = !step.hidden;
+    BRect bounds;
     ASSERT_TRUE(on_window_thread(*window, [&] {
       window->Minimize(step.minimize);
+      if (step.minimize) window->ResizeTo(given.Width(), given.Height());
       minimized = window->IsMinimized();
       hidden = window->IsHidden();
+      bounds = window->Bounds();
     }));
     EXPECT_EQ(minimized, step.minimized) << "Minimize(" << step.minimize << ")";
     EXPECT_EQ(hidden, step.hidden) << "Minimize(" << step.minimize << ")";
+    EXPECT_EQ(bounds, step.bounds) << "Minimize(" << step.minimize << ")";
     const int before = probe->pulses;
     EXPECT_TRUE(pump_until([&] { return probe->pulses >= before + 3; })) << "pulses while minimized: " << minimized;
   }
@@ -103,22 +111,6 @@ TEST_F(Window, RestoringAWindowNotShownYetLeavesItHidden) {
   bool minimized = false;
   ASSERT_TRUE(on_window_thread(*window, [&] { minimized = window->IsMinimized(); }));
   EXPECT_TRUE(minimized) << "a window minimized before it is shown shows minimized";
-}
-
-// A size given while minimized waits for the restore, and is not lost.
-TEST_F(Window, ASizeGivenWhileMinimizedIsTakenOnTheRestore) {
-  BWindow* window = make();
-  window->Show();
-  BRect bounds[2];
-  ASSERT_TRUE(on_window_thread(*window, [&] {
-    window->Minimize(true);
-    window->ResizeTo(149, 19);
-    bounds[0] = window->Bounds();
-    window->Minimize(false);
-    bounds[1] = window->Bounds();
-  }));
-  EXPECT_EQ(bounds[0], BRect(0, 0, 99, 49));
-  EXPECT_EQ(bounds[1], BRect(0, 0, 149, 19));
 }
 
 TEST_F(Window, RectanglesAreInclusive) {

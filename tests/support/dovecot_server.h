@@ -77,7 +77,6 @@ class DovecotServer {
   bool write_files();
   bool make_certificates();
   bool wait_until_listening();
-  std::size_t disconnections() const;
   bool launch();
 
   std::vector<std::string> maildrop_;
